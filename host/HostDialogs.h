@@ -1,0 +1,75 @@
+#pragma once
+// Every modal interaction of the host goes through IHostDialogs. The application installs the
+// Qt implementation; tests install TScriptedDialogs, which records what was shown and answers
+// as told, so that no test waits for a person.
+#include "core/HostExport.h"
+
+#include <QList>
+#include <QString>
+#include <functional>
+
+class QWidget;
+class TDataSource;
+class TDataSet;
+
+enum class TMsgDlgType { Warning, Error, Information, Confirmation };
+enum TMsgDlgButton { mbOK = 1, mbYes = 2, mbNo = 4, mbCancel = 8 };
+enum TModalResult { mrNone = 0, mrOk = 1, mrCancel = 2, mrYes = 6, mrNo = 7 };
+
+class FIS_EXPORT IHostDialogs {
+public:
+    virtual ~IHostDialogs() = default;
+    virtual void showError(const QString& text) = 0;
+    // Returns the modal result of the button chosen.
+    virtual int showMessage(const QString& text, TMsgDlgType type, int buttons) = 0;
+    // Modal search over source; true when a row was chosen (it is then the current row).
+    virtual bool pesquisar(TDataSource* source, const QString& title, bool flagA, bool flagB) = 0;
+    // Modal multi-select over source; on OK leaves the chosen values of keyField in keys.
+    virtual bool pesquisaLista(TDataSource* source, const QString& keyField, const QString& title,
+                               bool flag, QString& keys) = 0;
+    // Find dialog over dataset: positions it on the row found.
+    virtual void procura(TDataSet* dataset) = 0;
+    // A file to save to; empty when cancelled.
+    virtual QString chooseSaveFile(const QString& title, const QString& filter) = 0;
+};
+
+FIS_EXPORT IHostDialogs& HostDialogs();
+// Installs dialogs (not owned); nullptr restores the Qt implementation.
+FIS_EXPORT void SetHostDialogs(IHostDialogs* dialogs);
+
+// Dialogs for tests: every call is recorded; answers come from the handlers set, or defaults
+// (cancel / no row chosen / empty file name).
+class FIS_EXPORT TScriptedDialogs : public IHostDialogs {
+public:
+    struct Shown {
+        QString kind; // "error", "message", "pesquisar", "pesquisaLista", "procura", "saveFile"
+        QString text; // message text or title
+        int type = 0;
+    };
+    QList<Shown> shown;
+    std::function<int(const QString&, TMsgDlgType, int)> onMessage;
+    std::function<bool(TDataSource*, const QString&)> onPesquisar;
+    std::function<bool(TDataSource*, const QString&, const QString&, QString&)> onPesquisaLista;
+    std::function<void(TDataSet*)> onProcura;
+    std::function<QString(const QString&)> onSaveFile;
+
+    void showError(const QString& text) override;
+    int showMessage(const QString& text, TMsgDlgType type, int buttons) override;
+    bool pesquisar(TDataSource* source, const QString& title, bool, bool) override;
+    bool pesquisaLista(TDataSource* source, const QString& keyField, const QString& title, bool,
+                       QString& keys) override;
+    void procura(TDataSet* dataset) override;
+    QString chooseSaveFile(const QString& title, const QString& filter) override;
+
+    QStringList errors() const;   // texts of the errors shown, in order
+    QStringList messages() const; // texts of the other messages shown, in order
+    int count(const QString& kind) const;
+    void clear() { shown.clear(); }
+};
+
+// Installs a scripted implementation for the lifetime of the object.
+class FIS_EXPORT TScopedDialogs {
+public:
+    explicit TScopedDialogs(IHostDialogs* d) { SetHostDialogs(d); }
+    ~TScopedDialogs() { SetHostDialogs(nullptr); }
+};

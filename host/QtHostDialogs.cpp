@@ -1,0 +1,66 @@
+#include "QtHostDialogs.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QPointer>
+
+namespace {
+QWidget* dialogParent() { return QApplication::activeWindow(); }
+} // namespace
+
+void TQtHostDialogs::showError(const QString& text) {
+    QPointer<QMessageBox> box = new QMessageBox(QMessageBox::Critical, QStringLiteral("Erro"),
+                                                text, QMessageBox::Ok, dialogParent());
+    box->exec();
+    delete box;
+}
+
+int TQtHostDialogs::showMessage(const QString& text, TMsgDlgType type, int buttons) {
+    QMessageBox::Icon icon = QMessageBox::Information;
+    QString title = QStringLiteral("Informação");
+    switch (type) {
+    case TMsgDlgType::Warning:
+        icon = QMessageBox::Warning;
+        title = QStringLiteral("Aviso");
+        break;
+    case TMsgDlgType::Error:
+        icon = QMessageBox::Critical;
+        title = QStringLiteral("Erro");
+        break;
+    case TMsgDlgType::Confirmation:
+        icon = QMessageBox::Question;
+        title = QStringLiteral("Confirmação");
+        break;
+    case TMsgDlgType::Information:
+        break;
+    }
+    QMessageBox::StandardButtons sb;
+    if (buttons & mbOK)
+        sb |= QMessageBox::Ok;
+    if (buttons & mbYes)
+        sb |= QMessageBox::Yes;
+    if (buttons & mbNo)
+        sb |= QMessageBox::No;
+    if (buttons & mbCancel)
+        sb |= QMessageBox::Cancel;
+    if (!sb)
+        sb = QMessageBox::Ok;
+    QPointer<QMessageBox> box = new QMessageBox(icon, title, text, sb, dialogParent());
+    int r = box->exec();
+    delete box;
+    switch (r) {
+    case QMessageBox::Ok:
+        return mrOk;
+    case QMessageBox::Yes:
+        return mrYes;
+    case QMessageBox::No:
+        return mrNo;
+    default:
+        return mrCancel;
+    }
+}
+
+QString TQtHostDialogs::chooseSaveFile(const QString& title, const QString& filter) {
+    return QFileDialog::getSaveFileName(dialogParent(), title, QString(), filter);
+}

@@ -1,0 +1,48 @@
+#pragma once
+// A data packet: typed field definitions plus rows, the one format in which datasets travel
+// between the application server and the client. Encoded as CBOR:
+//   {"fields": [[name, type, size], ...], "rows": [[value, ...], ...]}
+// type is one of "string", "fixed", "float", "datetime", "integer".
+// Values: text, double, integer, date-time (tag 0, wall-clock time written as UTC so that no
+// time-zone shift ever moves a date), or null for an empty value.
+#include "HostExport.h"
+
+#include <QCborValue>
+#include <QDateTime>
+#include <QList>
+#include <QString>
+#include <QVariant>
+
+enum class TFieldType { String, FixedChar, Float, DateTime, Integer };
+
+FIS_EXPORT QString fieldTypeName(TFieldType type);
+// Throws EHostError for an unknown name.
+FIS_EXPORT TFieldType fieldTypeFromName(const QString& name);
+
+struct FIS_EXPORT TPacketField {
+    QString name;
+    TFieldType type = TFieldType::String;
+    int size = 0; // characters for text types, 0 otherwise
+    bool operator==(const TPacketField&) const = default;
+};
+
+struct FIS_EXPORT TDataPacket {
+    QList<TPacketField> fields;
+    // One QVariant per field: QString, double, QDateTime, qint64, or a null QVariant (empty).
+    QList<QVariantList> rows;
+
+    int indexOf(const QString& fieldName) const; // -1 when absent
+    QCborValue toCbor() const;
+    // Validates structure, types and row widths; throws EHostError with a readable text.
+    static TDataPacket fromCbor(const QCborValue& value);
+    bool operator==(const TDataPacket&) const = default;
+};
+
+// Wall-clock date-time <-> CBOR tag 0, without time-zone conversion.
+FIS_EXPORT QCborValue cborFromDateTime(const QDateTime& dt);
+// Accepts tag 0 date-time or a "YYYY-MM-DD" text; returns an invalid QDateTime otherwise.
+FIS_EXPORT QDateTime dateTimeFromCbor(const QCborValue& v);
+
+// Converts a value to the representation the field type stores; throws EHostError with the
+// field name when it does not fit (text where a number belongs, and so on).
+FIS_EXPORT QVariant coerceFieldValue(const TPacketField& field, const QVariant& value);
