@@ -1,0 +1,275 @@
+#include "Connection.h"
+
+#include "core/Frame.h"
+#include "core/HostExceptions.h"
+
+#include <QCborMap>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QPointer>
+#include <QTcpSocket>
+#include <QTimer>
+
+struct TSocketConnection::Private {
+    QString host = QStringLiteral("127.0.0.1");
+    int port = 21981;
+    QString serverName;
+    bool throwException = false;
+    int timeoutMs = 30000;
+    bool wantConnected = false;
+    QString lastError;
+    QTcpSocket* socket = nullptr;
+    TFrameReader reader;
+    qint64 nextId = 1;
+    bool inCall = false;
+};
+
+TSocketConnection::TSocketConnection(QObject* parent) : QObject(parent), d(new Private) {}
+
+TSocketConnection::~TSocketConnection() {
+    if (d->socket) {
+        d->socket->disconnect(this);
+        d->socket->abort();
+        delete d->socket;
+    }
+}
+
+void TSocketConnection::setHost(const QString& host) {
+    d->host = host;
+}
+QString TSocketConnection::host() const {
+    return d->host;
+}
+void TSocketConnection::setPort(int port) {
+    d->port = port;
+}
+int TSocketConnection::port() const {
+    return d->port;
+}
+void TSocketConnection::setServerName(const QString& name) {
+    d->serverName = name;
+}
+QString TSocketConnection::serverName() const {
+    return d->serverName;
+}
+void TSocketConnection::setThrowException(bool on) {
+    d->throwException = on;
+}
+bool TSocketConnection::throwException() const {
+    return d->throwException;
+}
+void TSocketConnection::setTimeoutMs(int ms) {
+    d->timeoutMs = ms > 0 ? ms : 30000;
+}
+int TSocketConnection::timeoutMs() const {
+    return d->timeoutMs;
+}
+QString TSocketConnection::lastError() const {
+    return d->lastError;
+}
+
+bool TSocketConnection::connected() const {
+    return d->socket && d->socket->state() == QAbstractSocket::ConnectedState;
+}
+
+void TSocketConnection::dropSocket() {
+    if (!d->socket)
+        return;
+    QTcpSocket* s = d->socket;
+    d->socket = nullptr;
+    s->disconnect(this);
+    s->abort();
+    // We may be inside one of the socket's own signals.
+    s->deleteLater();
+    d->reader.clear();
+}
+
+bool TSocketConnection::connectNow() {
+    dropSocket();
+    emit beforeConnect();
+    auto* s = new QTcpSocket;
+    s->connectToHost(d->host, quint16(d->port));
+    if (!s->waitForConnected(d->timeoutMs)) {
+        d->lastError = QStringLiteral("Não foi possível conectar ao servidor de aplicação em "
+                                      "%1:%2: %3")
+                           .arg(d->host)
+                           .arg(d->port)
+                           .arg(s->errorString());
+        s->abort();
+        delete s;
+        return false;
+    }
+    s->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    d->socket = s;
+    d->reader.clear();
+    d->lastError.clear();
+    emit afterConnect();
+    return true;
+}
+
+void TSocketConnection::setConnected(bool on) {
+    if (!on) {
+        d->wantConnected = false;
+        if (d->socket) {
+            dropSocket();
+            emit afterDisconnect();
+        }
+        return;
+    }
+    d->wantConnected = true;
+    if (connected())
+        return;
+    if (!connectNow() && d->throwException)
+        throw EHostError(d->lastError);
+}
+
+TServerAnswer TSocketConnection::fail(const QString& text) {
+    d->lastError = text;
+    if (d->throwException)
+        throw EHostError(text);
+    return TServerAnswer::failure(text);
+}
+
+TServerAnswer TSocketConnection::call(const QString& method, QCborArray& args,
+                                      const QList<int>& byRef) {
+    if (d->inCall)
+        return fail(QStringLiteral("Chamada a %1 recusada: outra chamada ao servidor de "
+                                   "aplicação ainda está em andamento.")
+                        .arg(method));
+    // A socket the server dropped while we were idle is replaced once, before anything is sent;
+    // a call without a connection connects first (host and port read again).
+    if (!connected() && !connectNow())
+        return fail(d->lastError);
+
+    struct InCall {
+        bool& f;
+        explicit InCall(bool& b) : f(b) { f = true; }
+        ~InCall() { f = false; }
+    } guard(d->inCall);
+
+    const qint64 id = d->nextId++;
+    QCborMap req;
+    req.insert(QStringLiteral("id"), id);
+    req.insert(QStringLiteral("object"), d->serverName);
+    req.insert(QStringLiteral("method"), method);
+    req.insert(QStringLiteral("args"), args);
+    const QByteArray frame = FisFrame::encode(req);
+
+    QPointer<QTcpSocket> s = d->socket;
+    if (s->write(frame) != frame.size())
+        return fail(QStringLiteral("Falha ao enviar a chamada %1 ao servidor de aplicação: %2")
+                        .arg(method, s->errorString()));
+
+    QEventLoop loop;
+    QTimer timer;
+    timer.setSingleShot(true);
+    enum class End { None, Answer, Lost, Timeout, Malformed } end = End::None;
+    QCborValue answer;
+    QString why;
+
+    auto pump = [&] {
+        if (!s || end != End::None)
+            return;
+        d->reader.readFrom(s);
+        for (;;) {
+            QCborValue item;
+            QString err;
+            const auto st = d->reader.next(item, &err);
+            if (st == TFrameReader::Status::NeedMore)
+                return;
+            if (st != TFrameReader::Status::Item) {
+                why = err;
+                end = End::Malformed;
+                loop.quit();
+                return;
+            }
+            if (!item.isMap()) {
+                why = QStringLiteral("resposta não é um mapa");
+                end = End::Malformed;
+                loop.quit();
+                return;
+            }
+            const QCborValue idv = item.toMap().value(QStringLiteral("id"));
+            // An answer to an earlier call that timed out: not ours.
+            if (idv.isInteger() && idv.toInteger() != id)
+                continue;
+            if (!idv.isInteger()) {
+                why = QStringLiteral("resposta sem id");
+                end = End::Malformed;
+                loop.quit();
+                return;
+            }
+            answer = item;
+            end = End::Answer;
+            loop.quit();
+            return;
+        }
+    };
+    auto lost = [&] {
+        if (end != End::None)
+            return;
+        pump(); // the answer may have arrived together with the close
+        if (end != End::None)
+            return;
+        why = s ? s->errorString() : QString();
+        end = End::Lost;
+        loop.quit();
+    };
+    QObject::connect(s, &QTcpSocket::readyRead, &loop, pump);
+    QObject::connect(s, &QTcpSocket::disconnected, &loop, lost);
+    QObject::connect(s, &QTcpSocket::errorOccurred, &loop, lost);
+    QObject::connect(&timer, &QTimer::timeout, &loop, [&] {
+        if (end == End::None) {
+            end = End::Timeout;
+            loop.quit();
+        }
+    });
+    pump();
+    if (end == End::None) {
+        timer.start(d->timeoutMs);
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+    }
+
+    const QString where = QStringLiteral("%1:%2").arg(d->host).arg(d->port);
+    switch (end) {
+    case End::Answer:
+        break;
+    case End::Timeout:
+        return fail(QStringLiteral("O servidor de aplicação em %1 não respondeu a %2 em %3 s.")
+                        .arg(where, method)
+                        .arg(d->timeoutMs / 1000.0));
+    case End::Malformed:
+        dropSocket(); // the stream can no longer be trusted
+        return fail(QStringLiteral("Resposta inválida do servidor de aplicação em %1 para %2: %3")
+                        .arg(where, method, why));
+    case End::Lost:
+    case End::None:
+        dropSocket();
+        return fail(QStringLiteral("Conexão com o servidor de aplicação em %1 perdida durante "
+                                   "%2: %3")
+                        .arg(where, method, why));
+    }
+
+    const QCborMap m = answer.toMap();
+    if (m.contains(QStringLiteral("error"))) {
+        const QCborValue e = m.value(QStringLiteral("error"));
+        return fail(e.isString()
+                        ? e.toString()
+                        : QStringLiteral("O servidor de aplicação recusou %1.").arg(method));
+    }
+    if (!m.contains(QStringLiteral("result")))
+        return fail(QStringLiteral("Resposta inválida do servidor de aplicação em %1 para %2: "
+                                   "sem resultado")
+                        .arg(where, method));
+    const QCborValue refs = m.value(QStringLiteral("refs"));
+    if (refs.isMap()) {
+        const QCborMap rm = refs.toMap();
+        for (int i : byRef) {
+            const QCborValue v = rm.value(qint64(i));
+            if (!v.isUndefined() && i >= 0 && i < args.size())
+                args[i] = v;
+        }
+    }
+    d->lastError.clear();
+    return TServerAnswer::success(m.value(QStringLiteral("result")));
+}

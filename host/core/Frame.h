@@ -1,0 +1,51 @@
+#pragma once
+// Wire framing shared by the application server and its clients: every message is a 4-byte
+// big-endian length followed by exactly one well-formed CBOR item of that many bytes.
+//   request  {id, object, method, args}
+//   answer   {id, result, refs}   refs: map {argument index: final value} of by-ref arguments
+//            {id, error}
+#include "HostExport.h"
+
+#include <QByteArray>
+#include <QCborValue>
+#include <QString>
+
+class QIODevice;
+
+namespace FisFrame {
+inline constexpr qint64 DefaultMaxFrame = qint64(64) * 1024 * 1024;
+
+// Length prefix plus the item's CBOR encoding.
+FIS_EXPORT QByteArray encode(const QCborValue& item);
+// Parses bytes as exactly one well-formed CBOR item (nothing before or after it).
+FIS_EXPORT bool decodeItem(const QByteArray& bytes, QCborValue& item, QString* error = nullptr);
+} // namespace FisFrame
+
+// Accumulates bytes as they arrive and yields complete items one at a time.
+//  - A frame that is not one well-formed CBOR item is skipped whole (Malformed): its length
+//    told where it ends, so the stream stays usable.
+//  - A length above the limit (Oversized) cannot be skipped safely: the reader stays in that
+//    state and the owner closes the stream.
+class FIS_EXPORT TFrameReader {
+public:
+    enum class Status { NeedMore, Item, Malformed, Oversized };
+
+    explicit TFrameReader(qint64 maxFrame = FisFrame::DefaultMaxFrame);
+
+    void append(const QByteArray& bytes);
+    // Appends everything the device has ready.
+    void readFrom(QIODevice* device);
+    // Next complete item, if any; error describes Malformed and Oversized.
+    Status next(QCborValue& item, QString* error = nullptr);
+    void clear();
+
+    qint64 maxFrame() const { return m_max; }
+    qint64 buffered() const { return m_buf.size() - m_pos; }
+
+private:
+    QByteArray m_buf;
+    qsizetype m_pos = 0;
+    qint64 m_max;
+    bool m_broken = false;
+    QString m_brokenText;
+};
