@@ -1,0 +1,362 @@
+#pragma once
+// In-memory datasets, their fields and the data source that data-aware controls listen to.
+//
+// TDataSet holds its rows in memory and guarantees:
+//  - States dsInactive, dsBrowse, dsEdit, dsInsert. Field values can be written only in dsEdit or
+//    dsInsert; a read-only field refuses writes (EHostError), except while rows are loaded.
+//  - Leaving a row (First, Next, Prior, Last, MoveBy, setRecNo, GotoBookmark, Close, SetData...)
+//    while it is in dsEdit/dsInsert posts it when a field changed and cancels it when nothing
+//    changed. "Changed" means a written value differs from the row's value before the edit.
+//    When that post fails (a check in BeforePost), the move does not happen and the error goes on.
+//  - Before-events run before anything changes: an exception thrown there (EAbort included)
+//    cancels the operation and propagates to the caller. After-events run once the change is done.
+//  - Edit on an empty dataset inserts (so BeforeInsert governs it).
+//  - Reading a field of an inactive or empty dataset gives an empty (null) value, never a crash.
+//  - Data sources are told of every state change, scroll and value change, except between
+//    DisableControls and the matching EnableControls (nesting is counted); the last
+//    EnableControls tells them once that everything may have changed.
+//  - Bookmarks identify a row for as long as it exists (edits and index changes keep them valid).
+//  - An active index (AddIndex + setIndexName, or setIndexFieldNames) orders the rows by its
+//    fields (ascending, empty first, stable); a post that changes an index field re-sorts and
+//    keeps the cursor on the posted row.
+//  - Every text field stores an empty text as null, so "" and null are the same value.
+//
+// TClientDataSet adds packets (SetData / GetData), CreateDataSet, EmptyDataSet and the change log.
+#include "core/DataPacket.h"
+#include "core/HostExport.h"
+
+#include <QCborValue>
+#include <QDateTime>
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QVariant>
+#include <functional>
+#include <memory>
+#include <vector>
+
+class TDataSet;
+class TDataSource;
+
+enum TDataSetState { dsInactive, dsBrowse, dsEdit, dsInsert };
+
+// What a data source is told (the info argument of TDataSource::dataEvent).
+enum TDataEvent {
+    deFieldChange,   // a value of the current row changed (field given)
+    deRecordChange,  // the current row was replaced as a whole (cancel, post)
+    deDataSetChange, // rows, order or count may have changed: re-read everything
+    deDataSetScroll, // the current row moved
+    deLayoutChange,  // fields or their visibility changed
+    deUpdateState    // the state changed
+};
+
+class FIS_EXPORT TField {
+public:
+    // text: in/out; displayText true for display, false for the text an editor starts from.
+    using TFieldGetTextEvent = std::function<void(TField* sender, QString& text, bool displayText)>;
+    using TFieldSetTextEvent = std::function<void(TField* sender, const QString& text)>;
+    using TFieldNotifyEvent = std::function<void(TField* sender)>;
+
+    TField(TDataSet* dataSet, const QString& name, TFieldType type, int size);
+
+    TDataSet* DataSet() const { return m_dataSet; }
+    const QString& FieldName() const { return m_name; }
+    TFieldType DataType() const { return m_type; }
+    int Size() const { return m_size; }
+    int Index() const { return m_index; }
+
+    // The label falls back to the field name.
+    QString DisplayLabel() const { return m_label.isEmpty() ? m_name : m_label; }
+    void setDisplayLabel(const QString& label);
+    bool Visible() const { return m_visible; }
+    void setVisible(bool visible);
+    bool ReadOnly() const { return m_readOnly; }
+    void setReadOnly(bool readOnly) { m_readOnly = readOnly; }
+    // "#,##0.00": decimals after the point, thousands when a comma appears; shown in Brazilian
+    // form ("1.234,50"). Used for DisplayText of numeric fields only.
+    const QString& DisplayFormat() const { return m_displayFormat; }
+    void setDisplayFormat(const QString& format) { m_displayFormat = format; }
+    // A mask in the host's form ("!99/99/9999;1; "); the grid's editor applies it.
+    const QString& EditMask() const { return m_editMask; }
+    void setEditMask(const QString& mask) { m_editMask = mask; }
+    int DisplayWidth() const; // characters
+    Qt::Alignment Alignment() const;
+
+    TFieldGetTextEvent OnGetText;
+    TFieldSetTextEvent OnSetText;
+    TFieldNotifyEvent OnChange; // after a value of this field changed
+
+    // Values of the current row (or of the row being drawn, see TDataSet::DisplayTextAt).
+    QVariant Value() const;
+    void setValue(const QVariant& value); // coerced to the field's type; EHostError when unfit
+    bool IsNull() const;
+    void Clear() { setValue(QVariant()); }
+    QString AsString() const; // text of the value without handlers ("" when null)
+    void setAsString(const QString& text);
+    double AsFloat() const; // 0 when null
+    void setAsFloat(double value) { setValue(value); }
+    QDateTime AsDateTime() const; // invalid when null
+    void setAsDateTime(const QDateTime& value);
+    qint64 AsInteger() const; // 0 when null
+    void setAsInteger(qint64 value) { setValue(value); }
+
+    // The text an editor starts from: OnGetText(displayText false), else the plain text
+    // (floats "1234,5", dates dd/MM/yyyy, with hh:mm:ss only when a time is set).
+    QString Text() const;
+    // Stores typed text: OnSetText when set, else parsed by type (empty clears; floats accept
+    // "1.234,5" and "1234,5"; dates as DateSetText). EHostError when the text does not fit.
+    void setText(const QString& text);
+    // The text to show: OnGetText(displayText true), else DisplayFormat for numbers, else Text().
+    QString DisplayText() const;
+
+    // Plain conversion used by Text(), without any handler.
+    QString valueText(const QVariant& v, bool display) const;
+
+private:
+    friend class TDataSet;
+    TDataSet* m_dataSet;
+    QString m_name;
+    TFieldType m_type;
+    int m_size;
+    int m_index = -1;
+    QString m_label;
+    bool m_visible = true;
+    bool m_readOnly = false;
+    QString m_displayFormat;
+    QString m_editMask;
+};
+
+class FIS_EXPORT TDataSet : public QObject {
+    Q_OBJECT
+public:
+    using TDataSetNotifyEvent = std::function<void(TDataSet*)>;
+    using TFilterRecordEvent = std::function<void(TDataSet*, bool& accept)>;
+    using TBookmark = qint64; // 0 is no bookmark
+
+    explicit TDataSet(QObject* owner = nullptr);
+    ~TDataSet() override;
+
+    // --- Field definitions (persistent fields). Changing them needs an inactive dataset.
+    TField* AddField(const QString& name, TFieldType type, int size = 0);
+    void ClearFields();
+    int FieldCount() const { return int(m_fields.size()); }
+    TField* Fields(int index) const;
+    TField* FindField(const QString& name) const;   // case-insensitive; nullptr when absent
+    TField* FieldByName(const QString& name) const; // EHostError "Campo 'X' não encontrado."
+
+    // --- State
+    TDataSetState State() const { return m_state; }
+    bool Active() const { return m_state != dsInactive; }
+    void setActive(bool active);
+    virtual void Open();
+    virtual void Close(); // posts or cancels a pending edit first
+    virtual bool CanModify() const { return !m_readOnlyDataSet; }
+    bool Modified() const { return m_modified; }
+
+    // --- Navigation (positions are over the rows in the active order and filter)
+    void First();
+    void Last();
+    void Next();
+    void Prior();
+    int MoveBy(int distance); // returns how far it moved
+    bool Eof() const;
+    bool Bof() const;
+    bool IsEmpty() const;
+    int RecordCount() const; // 0 when inactive
+    int RecNo() const;       // 1-based; 0 when no row
+    void setRecNo(int recNo);
+
+    // --- Editing
+    void Edit();
+    void Insert(); // a new row before the current one
+    void Append(); // a new row at the end
+    void Post();
+    void Cancel();
+    void Delete();
+
+    // --- Bookmarks
+    TBookmark GetBookmark() const;
+    void GotoBookmark(TBookmark bookmark); // EHostError "Registro não encontrado." when gone
+    void FreeBookmark(TBookmark) {}
+    bool BookmarkValid(TBookmark bookmark) const;
+
+    // --- Data-aware controls
+    void DisableControls() { ++m_disableCount; }
+    void EnableControls();
+    bool ControlsDisabled() const { return m_disableCount > 0; }
+
+    // --- Record filter: rows for which OnFilterRecord says false are hidden while Filtered.
+    // An empty Filter text with no OnFilterRecord shows every row.
+    const QString& Filter() const { return m_filter; }
+    void setFilter(const QString& filter) { m_filter = filter; }
+    bool Filtered() const { return m_filtered; }
+    void setFiltered(bool filtered);
+    TFilterRecordEvent OnFilterRecord;
+
+    // --- Events
+    TDataSetNotifyEvent BeforeOpen, AfterOpen, BeforeClose, AfterClose;
+    TDataSetNotifyEvent BeforeInsert, AfterInsert, BeforeEdit, AfterEdit;
+    TDataSetNotifyEvent BeforePost, AfterPost, BeforeCancel, AfterCancel;
+    TDataSetNotifyEvent BeforeDelete, AfterDelete, BeforeScroll, AfterScroll;
+    TDataSetNotifyEvent OnNewRecord;
+
+    // --- Row access for data-aware controls, without moving the cursor and without events.
+    // pos is 0-based over the visible rows. The current row in edit shows its pending values.
+    QVariant ValueAt(int pos, int fieldIndex) const;
+    // The field's DisplayText (or Text when display is false) as if row pos were current, so
+    // that get-text handlers reading other fields see that row. Never throws: a handler that
+    // throws gives the plain text.
+    QString DisplayTextAt(int pos, TField* field, bool display = true) const;
+    int CurrentPos() const { return m_cur; } // 0-based, -1 when no row
+    // Moves to row pos (0-based) as setRecNo does.
+    void MoveTo(int pos);
+
+protected:
+    friend class TField;
+    friend class TDataSource;
+    struct Row {
+        QVariantList values;
+        qint64 id = 0;
+    };
+
+    // Replaces the rows with those of packet (see TClientDataSet::SetData for the rules).
+    void loadPacket(const TDataPacket& packet);
+    TDataPacket packet() const;
+    void createEmpty();
+    void emptyRows();
+    void setReadOnlyDataSet(bool ro) { m_readOnlyDataSet = ro; }
+
+    // Index and change log (made public by TClientDataSet).
+    void addIndex(const QString& name, const QString& fields);
+    void setIndexName(const QString& name);
+    QString indexName() const { return m_indexName; }
+    void setIndexFieldNames(const QString& fields);
+    QString indexFieldNames() const { return m_indexFields; }
+    QStringList indexNames() const;
+    int changeCount() const { return int(m_changed.size()); }
+    void mergeChangeLog() { m_changed.clear(); }
+    bool m_logChanges = true;
+
+    void notify(TDataEvent event, TField* field = nullptr);
+
+private:
+    void checkActive() const;
+    void checkBrowseMode(); // post or cancel a pending edit
+    void setState(TDataSetState state);
+    void rebuildView(qint64 keepId);
+    void scrollTo(int pos, bool fireEvents = true);
+    void beginInsert(bool append);
+    const QVariantList* rowValues(int pos) const;
+    QVariant currentValue(int fieldIndex) const;
+    void writeValue(TField* field, const QVariant& value);
+    qint64 currentId() const;
+    int posOfId(qint64 id) const;
+    void sortView();
+
+    std::vector<std::unique_ptr<TField>> m_fields;
+    std::vector<Row> m_rows;    // storage order
+    QList<int> m_view;          // visible position -> storage index
+    bool m_identityView = true; // m_view is 0..n-1 (kept implicit for speed)
+    int m_cur = -1;
+    bool m_eof = true;
+    bool m_bof = true;
+    TDataSetState m_state = dsInactive;
+    bool m_modified = false;
+    QVariantList m_editBuffer;
+    QVariantList m_oldValues;
+    int m_insertedStorage = -1; // storage index of an unposted inserted row
+    qint64 m_nextId = 1;
+    mutable int m_displayPos = -1; // row read by fields while drawing
+    int m_disableCount = 0;
+    bool m_readOnlyDataSet = false;
+    QString m_filter;
+    bool m_filtered = false;
+    struct IndexDef {
+        QString name;
+        QString fields;
+    };
+    QList<IndexDef> m_indexes;
+    QString m_indexName;
+    QString m_indexFields;
+    QList<int> m_sortFields;
+    QList<qint64> m_changed; // ids of rows changed since the last merge (distinct)
+    QList<TDataSource*> m_sources;
+    TDataSetState m_notifiedState = dsInactive;
+};
+
+class FIS_EXPORT TClientDataSet : public TDataSet {
+    Q_OBJECT
+public:
+    explicit TClientDataSet(QObject* owner = nullptr) : TDataSet(owner) {}
+
+    // Opens the dataset empty from its field definitions (EHostError when it has none).
+    void CreateDataSet();
+    // Opening a client dataset with no rows loaded opens it empty; closing discards its rows.
+    void Open() override;
+    // Removes every row (the change log too); the dataset stays open.
+    void EmptyDataSet();
+
+    // Loads a packet whole, replacing the rows and the change log; the dataset is then open
+    // on its first row (AfterOpen, AfterScroll run). With field definitions, each must appear in
+    // the packet by name (case-insensitive) with a compatible type (text with text, a float
+    // field also takes integers); packet fields without a definition are ignored. A dataset
+    // with no definitions takes the packet's fields. A missing field, a type mismatch or a
+    // value that does not fit its type is an EHostError naming the field; the dataset is then
+    // left as it was.
+    void SetData(const TDataPacket& packet);
+    void SetData(const QCborValue& packet); // decoded with TDataPacket::fromCbor
+    // Every row in storage order (a pending edit is not included), fields as defined.
+    TDataPacket GetData() const;
+
+    // Change log: the number of distinct rows posted, inserted or deleted since the last load
+    // or merge, while LogChanges is true.
+    int ChangeCount() const { return changeCount(); }
+    void MergeChangeLog() { mergeChangeLog(); }
+    bool LogChanges() const { return m_logChanges; }
+    void setLogChanges(bool log) { m_logChanges = log; }
+
+    // Indexes: fields separated by ';'. IndexName selects one as the active order ("" none).
+    void AddIndex(const QString& name, const QString& fields) { addIndex(name, fields); }
+    QString IndexName() const { return indexName(); }
+    void setIndexName(const QString& name) { TDataSet::setIndexName(name); }
+    QString IndexFieldNames() const { return indexFieldNames(); }
+    void setIndexFieldNames(const QString& fields) { TDataSet::setIndexFieldNames(fields); }
+    QStringList IndexNames() const { return indexNames(); }
+};
+
+// The link between a dataset and data-aware controls.
+class FIS_EXPORT TDataSource : public QObject {
+    Q_OBJECT
+public:
+    explicit TDataSource(QObject* owner = nullptr);
+    ~TDataSource() override;
+
+    TDataSet* DataSet() const { return m_dataSet; }
+    void setDataSet(TDataSet* dataSet);
+    TDataSetState State() const { return m_dataSet ? m_dataSet->State() : dsInactive; }
+    bool Enabled() const { return m_enabled; }
+    void setEnabled(bool enabled);
+
+    // Run synchronously inside the dataset operation that caused them; what they throw goes
+    // on to that operation's caller. OnDataChange gets the field for a value change, nullptr
+    // for a scroll or a whole change.
+    std::function<void(TDataSource*)> OnStateChange;
+    std::function<void(TDataSource*, TField*)> OnDataChange;
+
+signals:
+    // For data-aware controls; emitted before the handlers above. Slots must not throw.
+    void dataEvent(int event, TField* field);
+
+private:
+    friend class TDataSet;
+    void dataSetEvent(TDataEvent event, TField* field);
+    TDataSet* m_dataSet = nullptr;
+    bool m_enabled = true;
+};
+
+// Stores a typed date in field: "dd/MM/yyyy", also "d/M/yy" (00-49 -> 2000s, 50-99 -> 1900s)
+// and "d/M" (this year). Empty text or the empty date mask "  /  /    " clears the field.
+// Any other text raises EHostError "Não é uma data válida.".
+FIS_EXPORT void DateSetText(TField* field, const QString& text);
+// The date of text by the rules above; an invalid QDate for empty text; EHostError when invalid.
+FIS_EXPORT QDate ParseDateText(const QString& text);
