@@ -1,0 +1,309 @@
+#include "BaseForms.h"
+
+#include "HostDialogs.h"
+#include "HostGuard.h"
+#include "Zelkora.h"
+#include "core/HostExceptions.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <QMdiSubWindow>
+#include <QMenuBar>
+#include <QPrintDialog>
+#include <QPrinter>
+#include <QRadioButton>
+#include <QSaveFile>
+#include <QVBoxLayout>
+
+QString Format(const QString& text, const QStringList& args) {
+    QString out;
+    int next = 0;
+    for (int i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (c == QLatin1Char('%') && i + 1 < text.size()) {
+            const QChar k = text.at(i + 1);
+            if (k == QLatin1Char('s') || k == QLatin1Char('d')) {
+                out += args.value(next++);
+                ++i;
+                continue;
+            }
+            if (k == QLatin1Char('%')) {
+                out += QLatin1Char('%');
+                ++i;
+                continue;
+            }
+        }
+        out += c;
+    }
+    return out;
+}
+
+QStringList TfrmDadosGerRel::BaseMessages() {
+    return {
+        QStringLiteral("Arq_Rel_Err|O arquivo contendo a definição do relatório de código '%s' "
+                       "não foi encontrado no diretório '%s'."),
+        QStringLiteral("NovoCaption|Título do relatório"),
+        QStringLiteral("NovoPrompt|Informe o título do relatório:"),
+        QStringLiteral("VD_TRAD|Validando tradução de relatórios"),
+    };
+}
+
+TfrmDadosGerRel::TfrmDadosGerRel(QWidget* parent) : QWidget(parent) {
+    msgPadrao.setLines(BaseMessages());
+    msgBase.setLines(
+        {QStringLiteral("Rel_Indisp|Nenhum relatório disponível para o código '%s'.")});
+
+    auto* root = new QVBoxLayout(this);
+    root->setContentsMargins(0, 0, 0, 0);
+    root->setSpacing(0);
+
+    panTopo = new QWidget(this);
+    panTopo->setObjectName(QStringLiteral("panTopo"));
+    auto* topLay = new QHBoxLayout(panTopo);
+    topLay->setContentsMargins(2, 2, 2, 2);
+    panBotoes = new QWidget(panTopo);
+    panBotoes->setObjectName(QStringLiteral("panBotoes"));
+    m_barLayout = new QHBoxLayout(panBotoes);
+    m_barLayout->setContentsMargins(0, 0, 0, 0);
+    m_barLayout->setSpacing(2);
+    auto addButton = [&](TButtonFlat*& b, const char* name, const QString& caption,
+                         const QString& hint, QStyle::StandardPixmap icon) {
+        b = new TButtonFlat(caption, hint, panBotoes);
+        b->setObjectName(QLatin1String(name));
+        b->setIcon(style()->standardIcon(icon));
+        m_barLayout->addWidget(b);
+    };
+    addButton(sbtPrint, "sbtPrint", QStringLiteral("Imprimir"), QStringLiteral("Imprimir"),
+              QStyle::SP_DialogApplyButton);
+    addButton(sbtPreview, "sbtPreview", QStringLiteral("Visualizar"),
+              QStringLiteral("Visualizar Impressão"), QStyle::SP_FileDialogContentsView);
+    addButton(sbtConfigImpr, "sbtConfigImpr", QStringLiteral("Impressora"),
+              QStringLiteral("Configurar Impressora"), QStyle::SP_ComputerIcon);
+    addButton(sbtSalvarComo, "sbtSalvarComo", QStringLiteral("Salvar Como"),
+              QStringLiteral("Salvar Como"), QStyle::SP_DialogSaveButton);
+    addButton(sbtReportEdit, "sbtReportEdit", QStringLiteral("Editar"),
+              QStringLiteral("Editar Relatório"), QStyle::SP_FileDialogDetailedView);
+    addButton(sbtCancel, "sbtCancel", QStringLiteral("Fechar"), QStringLiteral("Fechar"),
+              QStyle::SP_DialogCloseButton);
+    topLay->addWidget(panBotoes);
+    topLay->addStretch(1);
+    lblReportCode = new QLabel(panTopo);
+    lblReportCode->setObjectName(QStringLiteral("lblReportCode"));
+    lblScreenCode = new QLabel(panTopo);
+    lblScreenCode->setObjectName(QStringLiteral("lblScreenCode"));
+    topLay->addWidget(lblReportCode);
+    topLay->addSpacing(8);
+    topLay->addWidget(lblScreenCode);
+    root->addWidget(panTopo);
+
+    grbDadosRel = new QGroupBox(this);
+    grbDadosRel->setObjectName(QStringLiteral("grbDadosRel"));
+    grbDadosRel->setFixedHeight(76);
+    auto* grbLay = new QHBoxLayout(grbDadosRel);
+    grbLay->setContentsMargins(6, 4, 6, 4);
+    panReport = new QWidget(grbDadosRel);
+    panReport->setObjectName(QStringLiteral("panReport"));
+    auto* repLay = new QVBoxLayout(panReport);
+    repLay->setContentsMargins(0, 0, 0, 0);
+    auto* lbl = new QLabel(QStringLiteral("Relatório"), panReport);
+    cbbReportNames = new QComboBox(panReport);
+    cbbReportNames->setObjectName(QStringLiteral("cbbReportNames"));
+    cbbReportNames->setMinimumWidth(160);
+    lbl->setBuddy(cbbReportNames);
+    repLay->addWidget(lbl);
+    repLay->addWidget(cbbReportNames);
+    grbLay->addWidget(panReport);
+    root->addWidget(grbDadosRel);
+
+    m_clientLayout = new QVBoxLayout();
+    m_clientLayout->setContentsMargins(0, 0, 0, 0);
+    root->addLayout(m_clientLayout, 1);
+
+    mnuMenu = new QMenuBar(this);
+    mnuMenu->setObjectName(QStringLiteral("mnuMenu"));
+    mnuMenu->setNativeMenuBar(false);
+    mnuMenu->hide();
+
+    sbtPrint->OnClick = [this] { sbtPrintClick(sbtPrint); };
+    sbtPreview->OnClick = [this] { sbtPreviewClick(sbtPreview); };
+    sbtConfigImpr->OnClick = [this] { sbtConfigImprClick(sbtConfigImpr); };
+    sbtSalvarComo->OnClick = [this] { sbtSalvarComoClick(sbtSalvarComo); };
+    sbtReportEdit->OnClick = [this] { sbtReportEditClick(sbtReportEdit); };
+    sbtCancel->OnClick = [this] { sbtCancelClick(sbtCancel); };
+}
+
+TfrmDadosGerRel::~TfrmDadosGerRel() = default;
+
+void TfrmDadosGerRel::AfterConstruction() {
+    if (m_created)
+        return;
+    m_created = true;
+    CreateBarButtons();
+    FormCreate();
+}
+
+void TfrmDadosGerRel::SetReportCode(const QString& code) {
+    m_reportCode = code;
+    lblReportCode->setText(code);
+}
+
+void TfrmDadosGerRel::SetScreenCode(const QString& code) {
+    m_screenCode = code;
+    lblScreenCode->setText(code);
+}
+
+void TfrmDadosGerRel::FormCreate() {
+    cbbReportNames->clear();
+    if (!m_reportCode.isEmpty())
+        cbbReportNames->addItem(m_reportCode);
+    cbbReportNames->setCurrentIndex(cbbReportNames->count() > 0 ? 0 : -1);
+}
+
+void TfrmDadosGerRel::FormActivate() {}
+
+void TfrmDadosGerRel::FormClose(TCloseAction& action) {
+    action = caFree;
+}
+
+void TfrmDadosGerRel::NoReport() {
+    const QString code =
+        cbbReportNames->currentText().isEmpty() ? m_reportCode : cbbReportNames->currentText();
+    MensErro(Format(msgBase.Msg(QStringLiteral("Rel_Indisp")), {code}), true);
+    Abort(); // MensErro with true never returns; keeps the compiler sure of it
+}
+
+void TfrmDadosGerRel::sbtPrintClick(QObject*) {
+    NoReport();
+}
+
+void TfrmDadosGerRel::sbtPreviewClick(QObject*) {
+    NoReport();
+}
+
+void TfrmDadosGerRel::sbtSalvarComoClick(QObject*) {
+    NoReport();
+}
+
+void TfrmDadosGerRel::sbtConfigImprClick(QObject*) {
+    QPrinter printer;
+    QPrintDialog dialog(&printer, this);
+    dialog.exec();
+}
+
+void TfrmDadosGerRel::sbtReportEditClick(QObject* Sender) {
+    if (Sender == sbtCancel) {
+        CloseScreen();
+        return;
+    }
+    NoReport();
+}
+
+void TfrmDadosGerRel::sbtCancelClick(QObject*) {
+    CloseScreen();
+}
+
+void TfrmDadosGerRel::CloseScreen() {
+    if (QMdiSubWindow* sub = THostApplication::ChildWindow(this))
+        sub->close();
+    else
+        close();
+}
+
+void TfrmDadosGerRel::AddBarButton(QWidget* w) {
+    w->setParent(panBotoes);
+    m_barLayout->insertWidget(m_barLayout->indexOf(sbtCancel), w);
+    w->show();
+}
+
+// ---- TfrmFiltroPadrao ----
+
+TfrmFiltroPadrao::TfrmFiltroPadrao(QWidget* parent) : QDialog(parent) {
+    setModal(true);
+    auto* root = new QVBoxLayout(this);
+    grbFiltroPadrao = new QGroupBox(this);
+    grbFiltroPadrao->setObjectName(QStringLiteral("grbFiltroPadrao"));
+    root->addWidget(grbFiltroPadrao, 1);
+    m_buttons = new QHBoxLayout();
+    btfSaveOpc =
+        new TButtonFlat(QStringLiteral("Salvar Opções"), QStringLiteral("Salvar opções"), this);
+    btfSaveOpc->setObjectName(QStringLiteral("btfSaveOpc"));
+    btfLoadOpc =
+        new TButtonFlat(QStringLiteral("Carregar Opções"), QStringLiteral("Carregar opções"), this);
+    btfLoadOpc->setObjectName(QStringLiteral("btfLoadOpc"));
+    sbtConfirma = new TButtonFlat(QStringLiteral("Confirmar"), QStringLiteral("Confirmar"), this);
+    sbtConfirma->setObjectName(QStringLiteral("sbtConfirma"));
+    sbtCancela = new TButtonFlat(QStringLiteral("Cancelar"), QStringLiteral("Cancelar"), this);
+    sbtCancela->setObjectName(QStringLiteral("sbtCancela"));
+    m_buttons->addWidget(btfSaveOpc);
+    m_buttons->addWidget(btfLoadOpc);
+    m_buttons->addStretch(1);
+    m_buttons->addWidget(sbtConfirma);
+    m_buttons->addWidget(sbtCancela);
+    root->addLayout(m_buttons);
+
+    sbtConfirma->OnClick = [this] { sbtConfirmaClick(sbtConfirma); };
+    btfSaveOpc->OnClick = [this] { btfSaveOpcClick(btfSaveOpc); };
+    btfLoadOpc->OnClick = [this] { btfLoadOpcClick(btfLoadOpc); };
+    sbtCancela->OnClick = [this] { reject(); };
+}
+
+void TfrmFiltroPadrao::AfterConstruction() {
+    if (m_created)
+        return;
+    m_created = true;
+    FormCreate();
+}
+
+void TfrmFiltroPadrao::FormCreate() {}
+
+void TfrmFiltroPadrao::sbtConfirmaClick(QObject*) {
+    accept();
+}
+
+QString TfrmFiltroPadrao::OptionsFile() const {
+    return Zelkora::DataDir() + QStringLiteral("/options/") +
+           (objectName().isEmpty() ? QStringLiteral("filtro") : objectName()) +
+           QStringLiteral(".json");
+}
+
+void TfrmFiltroPadrao::btfSaveOpcClick(QObject*) {
+    QJsonObject values;
+    for (QLineEdit* e : grbFiltroPadrao->findChildren<QLineEdit*>())
+        if (!e->objectName().isEmpty() && !e->objectName().startsWith(QLatin1String("qt_")))
+            values.insert(e->objectName(), e->text());
+    for (QComboBox* c : grbFiltroPadrao->findChildren<QComboBox*>())
+        if (!c->objectName().isEmpty())
+            values.insert(c->objectName(), c->currentIndex());
+    for (QAbstractButton* b : grbFiltroPadrao->findChildren<QAbstractButton*>())
+        if (b->isCheckable() && !b->objectName().isEmpty())
+            values.insert(b->objectName(), b->isChecked());
+    QDir().mkpath(QFileInfo(OptionsFile()).absolutePath());
+    QSaveFile f(OptionsFile());
+    if (!f.open(QIODevice::WriteOnly) || f.write(QJsonDocument(values).toJson()) < 0 || !f.commit())
+        throw EHostError(
+            QStringLiteral("Não foi possível gravar as opções em '%1'.").arg(OptionsFile()));
+}
+
+void TfrmFiltroPadrao::btfLoadOpcClick(QObject*) {
+    QFile f(OptionsFile());
+    if (!f.open(QIODevice::ReadOnly))
+        return; // nothing kept yet
+    const QJsonObject values = QJsonDocument::fromJson(f.readAll()).object();
+    for (QLineEdit* e : grbFiltroPadrao->findChildren<QLineEdit*>())
+        if (values.contains(e->objectName()))
+            e->setText(values.value(e->objectName()).toString());
+    for (QComboBox* c : grbFiltroPadrao->findChildren<QComboBox*>())
+        if (values.contains(c->objectName()))
+            c->setCurrentIndex(values.value(c->objectName()).toInt());
+    for (QAbstractButton* b : grbFiltroPadrao->findChildren<QAbstractButton*>())
+        if (b->isCheckable() && values.contains(b->objectName()))
+            b->setChecked(values.value(b->objectName()).toBool());
+}

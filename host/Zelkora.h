@@ -1,0 +1,42 @@
+#pragma once
+// The host's configuration: one INI file plus command-line overrides, read at the moment of use.
+// Every call reads the file afresh, so a value changed while the client runs (a new server port)
+// is seen at the next use. Nothing here caches a value.
+//
+// INI file: --config PATH, else env FIS98100_CONFIG, else ~/.config/fis98100/fis98100.ini.
+//   [Server]   Host (127.0.0.1), Port (21981)
+//   [Reports]  Dir (<data dir>/reports, or the source tree's database/reports when present)
+//   [Branch]   Code ("0001"); ProcessingDate.<code> or ProcessingDate (today), dd/MM/yyyy or
+//              yyyy-MM-dd
+//   [Database] Spec (<data dir>/fis98100.fdb)
+//   [Modules]  <screen code> = path of the module library (no default here: the client decides)
+// Overrides: --server-host, --server-port, --report-dir, --branch, --database, --config, as
+// "--name value" or "--name=value". An invalid value falls back to the default and is reported
+// once on stderr.
+#include "core/HostExport.h"
+
+#include <QDate>
+#include <QString>
+#include <QStringList>
+
+namespace Zelkora {
+FIS_EXPORT QString WebURL();
+FIS_EXPORT int WebPort();
+FIS_EXPORT QString ReportDir();
+FIS_EXPORT QString FiliProc();
+FIS_EXPORT QDate DataProc(const QString& branch);
+FIS_EXPORT QString DatabaseSpec();
+// Keeps the overrides found in args (other arguments are ignored); replaces earlier overrides.
+FIS_EXPORT void SetCommandLine(const QStringList& args);
+// Uses path as the INI file (empty: back to the default search).
+FIS_EXPORT void SetConfigFile(const QString& path);
+
+// The INI file in use (it need not exist).
+FIS_EXPORT QString ConfigFile();
+// <data dir>: $XDG_DATA_HOME/fis98100, else ~/.local/share/fis98100.
+FIS_EXPORT QString DataDir();
+// A raw value of the INI file ("Section/Key"); empty when absent.
+FIS_EXPORT QString IniValue(const QString& sectionKey);
+// The module library configured for a screen code ([Modules] <code>); empty when none.
+FIS_EXPORT QString ModulePath(const QString& screenCode);
+} // namespace Zelkora

@@ -1,0 +1,80 @@
+#pragma once
+// Unit Cli_Fis98100: the main screen "Emissão da Darf por Documento" (FIS98100) and the unit's
+// module-level values.
+//
+// The class is shared by several folders:
+//  - module/Cli_Fis98100.cpp: construction, layout, lifecycle (create, activate, close) and the
+//    server connection;
+//  - worksheet/*.cpp: company, grid, note dataset, saving, status and commands;
+//  - issuing/*.cpp: the issue run and the report parameters.
+// Each folder adds its members under its own heading below. The hooks marked "worksheet" have
+// empty weak defaults in module/Cli_Fis98100.cpp: a definition in worksheet/ replaces them.
+//
+// Layout of the client area, top to bottom: panTopo (button bar panBotoes; the screen's buttons
+// go before sbtCancel through CreateBarButtons), grbDadosRel (height 76; QHBoxLayout holding
+// panReport first, the company widgets after it), Panel1 (fills the rest; QVBoxLayout, the grid
+// goes here).
+#include "host/BaseForms.h"
+
+#include <QString>
+
+class QVBoxLayout;
+class TNetConnection;
+class TClientDataSet;
+class TDataSource;
+
+class FIS_EXPORT TfrmEmissaoDarfDoc : public TfrmDadosGerRel {
+    Q_OBJECT
+public:
+    explicit TfrmEmissaoDarfDoc(QWidget* parent = nullptr);
+    // A destroyed screen empties frmEmissaoDarfDoc and boIdCriado, so the next entry creates a
+    // new one.
+    ~TfrmEmissaoDarfDoc() override;
+
+    // ---- lifecycle (module/Cli_Fis98100.cpp) ----
+    void FormCreate() override;
+    void FormActivate() override;
+    void FormClose(TCloseAction& action) override;
+    void netEmissaoDarfDocBeforeConnect();
+
+    // ---- server connection (module/Cli_Fis98100.cpp) ----
+    TNetConnection* netEmissaoDarfDoc = nullptr;
+
+    // ---- layout (module/Cli_Fis98100.cpp) ----
+    QWidget* Panel1 = nullptr;           // fills the client area below grbDadosRel
+    QVBoxLayout* Panel1Layout = nullptr; // the worksheet's widgets go here
+
+    // ---- worksheet hooks (weak defaults in module/, defined in worksheet/) ----
+    // Creates the worksheet's components (company widgets in grbDadosRel, grid in Panel1,
+    // datasets, menus); called once at the end of the constructor.
+    void CreateWorksheet();
+    // Enables buttons and menu items from the note dataset.
+    virtual void dtsPadraoStateChange();
+
+    // ---- worksheet (worksheet/) ----
+    TClientDataSet* cdsNotaFiscal = nullptr; // the note dataset; created by CreateWorksheet
+    TDataSource* dtsPadrao = nullptr;
+
+protected:
+    // The screen's buttons before sbtCancel (weak default in module/, defined in worksheet/).
+    void CreateBarButtons() override;
+};
+
+namespace Cli_Fis98100 {
+// The one main screen; empty until the first entry and again once the screen is destroyed.
+FIS_EXPORT extern TfrmEmissaoDarfDoc* frmEmissaoDarfDoc;
+FIS_EXPORT extern bool boIdCriado;
+FIS_EXPORT extern QString stGuiaEmit;
+FIS_EXPORT extern QString stChecked;
+FIS_EXPORT extern bool boEntra;
+FIS_EXPORT extern QString stRegistro;
+
+// Creates the screen once (through the host's form factory), then maximises it and brings it
+// to the front.
+FIS_EXPORT void CriaEmissaoDarfDoc();
+
+// Unit start and stop; the work runs on the first start and on the last stop only.
+FIS_EXPORT void Start();
+FIS_EXPORT void Stop();
+FIS_EXPORT int StartCount();
+} // namespace Cli_Fis98100
