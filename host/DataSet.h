@@ -29,6 +29,7 @@
 #include <QDateTime>
 #include <QList>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QVariant>
 #include <functional>
@@ -47,7 +48,8 @@ enum TDataEvent {
     deDataSetChange, // rows, order or count may have changed: re-read everything
     deDataSetScroll, // the current row moved
     deLayoutChange,  // fields or their visibility changed
-    deUpdateState    // the state changed
+    deUpdateState,   // the state changed
+    deUpdateRecord   // the row is about to be posted: controls write their pending text now
 };
 
 class FIS_EXPORT TField {
@@ -279,7 +281,9 @@ private:
     QString m_indexName;
     QString m_indexFields;
     QList<int> m_sortFields;
-    QList<qint64> m_changed; // ids of rows changed since the last merge (distinct)
+    QSet<qint64> m_changed;          // ids of rows changed since the last merge
+    mutable int m_probeStorage = -1; // storage row read by fields while filtering
+    bool m_autoFields = false;       // fields taken from a packet, dropped on Close
     QList<TDataSource*> m_sources;
     TDataSetState m_notifiedState = dsInactive;
 };
