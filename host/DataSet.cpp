@@ -236,9 +236,22 @@ void TField::setAsString(const QString& text) {
         setValue(i);
         return;
     }
-    case TFieldType::DateTime:
+    case TFieldType::DateTime: {
+        // "dd/MM/yyyy hh:mm[:ss]" as Text() writes it for a date with a time of day.
+        const int sp = t.lastIndexOf(QLatin1Char(' '));
+        if (sp > 0 && t.indexOf(QLatin1Char(':'), sp) > sp) {
+            const QDate d = ParseDateText(t.left(sp));
+            QTime tm = QTime::fromString(t.mid(sp + 1), QStringLiteral("H:mm:ss"));
+            if (!tm.isValid())
+                tm = QTime::fromString(t.mid(sp + 1), QStringLiteral("H:mm"));
+            if (!d.isValid() || !tm.isValid())
+                throw EHostError(QStringLiteral("Não é uma data válida."));
+            setValue(QDateTime(d, tm));
+            return;
+        }
         DateSetText(this, text);
         return;
+    }
     default:
         break;
     }

@@ -2,7 +2,8 @@
 // The host database module and the multi-dialect read-only query.
 //
 // TDBGeral holds the host's database connection (dtmDBGeral()). The application or a test opens
-// it (open(spec) through FisDb::openConnection, or setDatabase with a connection of its own).
+// the connection (FisDb::openConnection for a database spec, or any QSqlDatabase of its own) and
+// hands it over with setDatabase.
 //
 // TADOIBQuery carries one SQL text per dialect and runs the one of the driver in use:
 //   QIBASE -> SQL_IB; QODBC on SQL Server -> SQL_MSSQL; QOCI, or QODBC on Oracle -> SQL_ORACLE.
@@ -23,8 +24,6 @@ class FIS_EXPORT TDBGeral : public QObject {
     Q_OBJECT
 public:
     explicit TDBGeral(QObject* parent = nullptr) : QObject(parent) {}
-    // Opens spec (embedded file path or host:path) as the host database.
-    void open(const QString& spec);
     // Uses an already open connection (tests, ODBC sites).
     void setDatabase(const QSqlDatabase& db) { m_db = db; }
     QSqlDatabase database() const { return m_db; }

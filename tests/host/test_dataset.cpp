@@ -1,0 +1,502 @@
+// Client dataset behaviour the screens rely on.
+#include "DataSet.h"
+#include "core/HostExceptions.h"
+
+#include <QtTest>
+
+namespace {
+
+// A small note-like dataset: key, tick, amount, due date, count.
+void defineNotes(TDataSet& ds) {
+    ds.AddField(QStringLiteral("NRLANCTONF"), TFieldType::String, 10);
+    ds.AddField(QStringLiteral("IDCHECK"), TFieldType::FixedChar, 1);
+    TField* v = ds.AddField(QStringLiteral("VRMULTAGUIA"), TFieldType::Float);
+    v->setDisplayFormat(QStringLiteral("#,##0.00"));
+    ds.AddField(QStringLiteral("DTVENCGUIA"), TFieldType::DateTime);
+    ds.AddField(QStringLiteral("QTITENS"), TFieldType::Integer);
+}
+
+TDataPacket notesPacket(int n) {
+    TDataPacket p;
+    p.fields = {{QStringLiteral("NRLANCTONF"), TFieldType::String, 10},
+                {QStringLiteral("IDCHECK"), TFieldType::FixedChar, 1},
+                {QStringLiteral("VRMULTAGUIA"), TFieldType::Float, 0},
+                {QStringLiteral("DTVENCGUIA"), TFieldType::DateTime, 0},
+                {QStringLiteral("QTITENS"), TFieldType::Integer, 0}};
+    for (int i = 1; i <= n; ++i)
+        p.rows.append({QString::number(i).rightJustified(10, QLatin1Char('0')), QStringLiteral("U"),
+                       i * 1.5, QDateTime(QDate(2026, 1, i), QTime(0, 0)), qint64(i)});
+    return p;
+}
+
+QString key(TDataSet& ds) {
+    return ds.FieldByName(QStringLiteral("NRLANCTONF"))->AsString();
+}
+
+} // namespace
+
+class TestDataSet : public QObject {
+    Q_OBJECT
+private slots:
+    void leavingModifiedRowPosts_data();
+    void leavingModifiedRowPosts();
+    void leavingUnmodifiedEditCancels();
+    void failedPostKeepsRowAndPosition();
+    void abortInBeforeInsertRefuses();
+    void abortInBeforePostKeepsEdit();
+    void changeCountAndMerge();
+    void bookmarksSurviveEdits();
+    void disabledControlsNest();
+    void activeIndexOrders();
+    void packetRoundTripsEveryType();
+    void malformedPacketRefused_data();
+    void malformedPacketRefused();
+    void datasetWithoutDefinitionsTakesPacketFields();
+    void fieldTexts_data();
+    void fieldTexts();
+    void dateSetText_data();
+    void dateSetText();
+    void readOnlyFieldRefusesWrites();
+    void fieldByNameNamesMissingField();
+    void insertUnmodifiedIsDropped();
+};
+
+void TestDataSet::leavingModifiedRowPosts_data() {
+    QTest::addColumn<QString>("move");
+    QTest::newRow("Next") << "Next";
+    QTest::newRow("Prior") << "Prior";
+    QTest::newRow("First") << "First";
+    QTest::newRow("Last") << "Last";
+    QTest::newRow("RecNo") << "RecNo";
+}
+
+void TestDataSet::leavingModifiedRowPosts() {
+    QFETCH(QString, move);
+    TClientDataSet ds;
+    defineNotes(ds);
+    ds.SetData(notesPacket(3));
+    ds.Next(); // row 2
+    int posts = 0;
+    QString postedKey;
+    ds.AfterPost = [&](TDataSet* d) {
+        ++posts;
+        postedKey = key(*d);
+    };
+    ds.Edit();
+    ds.FieldByName(QStringLiteral("IDCHECK"))->setAsString(QStringLiteral("C"));
+    if (move == "Next")
+        ds.Next();
+    else if (move == "Prior")
+        ds.Prior();
+    else if (move == "First")
+        ds.First();
+    else if (move == "Last")
+        ds.Last();
+    else
+        ds.setRecNo(3);
+    QCOMPARE(posts, 1);
+    QCOMPARE(postedKey, QStringLiteral("0000000002"));
+    QCOMPARE(ds.State(), dsBrowse);
+    ds.setRecNo(2);
+    QCOMPARE(ds.FieldByName(QStringLiteral("IDCHECK"))->AsString(), QStringLiteral("C"));
+}
+
+void TestDataSet::leavingUnmodifiedEditCancels() {
+    TClientDataSet ds;
+    defineNotes(ds);
+    ds.SetData(notesPacket(3));
+    int posts = 0, cancels = 0;
+    ds.AfterPost = [&](TDataSet*) { ++posts; };
+    ds.AfterCancel = [&](TDataSet*) { ++cancels; };
+    ds.Edit();
+    // Writing the value the row already holds is no change.
+    ds.FieldByName(QStringLiteral("IDCHECK"))->setAsString(QStringLiteral("U"));
+    QVERIFY(!ds.Modified());
+    ds.Next();
+    QCOMPARE(posts, 0);
+    QCOMPARE(cancels, 1);
+    QCOMPARE(ds.ChangeCount(), 0);
+    QCOMPARE(ds.RecNo(), 2);
+}
+
+void TestDataSet::failedPostKeepsRowAndPosition() {
+    TClientDataSet ds;
+    defineNotes(ds);
+    ds.SetData(notesPacket(3));
+    ds.BeforePost = [](TDataSet*) { throw EHostError(QStringLiteral("Vencimento inválido")); };
+    ds.Edit();
+    ds.FieldByName(QStringLiteral("QTITENS"))->setAsInteger(99);
+    QVERIFY_THROWS_EXCEPTION(EHostError, ds.Next());
+    QCOMPARE(ds.State(), dsEdit);
+    QCOMPARE(ds.RecNo(), 1);
+    QCOMPARE(ds.FieldByName(QStringLiteral("QTITENS"))->AsInteger(), 99);
+}
+
+void TestDataSet::abortInBeforeInsertRefuses() {
+    TClientDataSet ds;
+    defineNotes(ds);
+    ds.SetData(notesPacket(2));
+    int afterInsert = 0;
+    ds.BeforeInsert = [](TDataSet*) { throw EAbort(); };
+    ds.AfterInsert = [&](TDataSet*) { ++afterInsert; };
+    QVERIFY_THROWS_EXCEPTION(EAbort, ds.Insert());
+    QVERIFY_THROWS_EXCEPTION(EAbort, ds.Append());
+    QCOMPARE(afterInsert, 0);
+    QCOMPARE(ds.RecordCount(), 2);
+    QCOMPARE(ds.State(), dsBrowse);
+    // Edit on an empty dataset inserts, so it is refused the same way.
+    ds.EmptyDataSet();
+    QVERIFY_THROWS_EXCEPTION(EAbort, ds.Edit());
+    QCOMPARE(ds.RecordCount(), 0);
+}
+
+void TestDataSet::abortInBeforePostKeepsEdit() {
+    TClientDataSet ds;
+    defineNotes(ds);
+    ds.SetData(notesPacket(2));
+    bool refuse = true;
+    int afterPost = 0;
+    ds.BeforePost = [&](TDataSet*) {
+        if (refuse)
+            throw EAbort();
+    };
+    ds.AfterPost = [&](TDataSet*) { ++afterPost; };
+    ds.Edit();
+    ds.FieldByName(QStringLiteral("VRMULTAGUIA"))->setAsFloat(7.25);
+    QVERIFY_THROWS_EXCEPTION(EAbort, ds.Post());
+    QCOMPARE(ds.State(), dsEdit);
+    QCOMPARE(afterPost, 0);
+    QCOMPARE(ds.ChangeCount(), 0);
+    refuse = false;
+    ds.Post();
+    QCOMPARE(afterPost, 1);
+    QCOMPARE(ds.FieldByName(QStringLiteral("VRMULTAGUIA"))->AsFloat(), 7.25);
+}
+
+void TestDataSet::changeCountAndMerge() {
+    TClientDataSet ds;
+    defineNotes(ds);
+    ds.SetData(notesPacket(3));
+    QCOMPARE(ds.ChangeCount(), 0);
+    for (int i = 0; i < 2; ++i) { // the same row twice counts once
+        ds.First();
+        ds.Edit();
+        ds.FieldByName(QStringLiteral("QTITENS"))->setAsInteger(100 + i);
+        ds.Post();
+    }
+    QCOMPARE(ds.ChangeCount(), 1);
+    ds.Last();
+    ds.Edit();
+    ds.FieldByName(QStringLiteral("IDCHECK"))->setAsString(QStringLiteral("C"));
+    ds.Post();
+    QCOMPARE(ds.ChangeCount(), 2);
+    ds.MergeChangeLog();
+    QCOMPARE(ds.ChangeCount(), 0);
+    QCOMPARE(ds.FieldByName(QStringLiteral("IDCHECK"))->AsString(), QStringLiteral("C"));
+    ds.setLogChanges(false);
+    ds.Edit();
+    ds.FieldByName(QStringLiteral("IDCHECK"))->setAsString(QStringLiteral("U"));
+    ds.Post();
+    QCOMPARE(ds.ChangeCount(), 0);
+}
+
+void TestDataSet::bookmarksSurviveEdits() {
+    TClientDataSet ds;
+    defineNotes(ds);
+    ds.AddIndex(QStringLiteral("idxQt"), QStringLiteral("QTITENS"));
+    ds.SetData(notesPacket(5));
+    ds.setRecNo(3);
+    const auto bm = ds.GetBookmark();
+    // Edit rows, including the bookmarked one in a way that re-sorts it, and insert one.
+    ds.setIndexName(QStringLiteral("idxQt"));
+    ds.Edit();
+    ds.FieldByName(QStringLiteral("QTITENS"))->setAsInteger(50);
+    ds.Post();
+    QCOMPARE(ds.RecNo(), 5); // re-sorted to the end, cursor stays on it
+    ds.First();
+    ds.Edit();
+    ds.FieldByName(QStringLiteral("IDCHECK"))->setAsString(QStringLiteral("C"));
+    ds.Next();
+    ds.Append();
+    ds.FieldByName(QStringLiteral("NRLANCTONF"))->setAsString(QStringLiteral("X"));
+    ds.Post();
+    QVERIFY(ds.BookmarkValid(bm));
+    ds.GotoBookmark(bm);
+    QCOMPARE(key(ds), QStringLiteral("0000000003"));
+    ds.FreeBookmark(bm);
+    ds.Delete();
+    QVERIFY(!ds.BookmarkValid(bm));
+    QVERIFY_THROWS_EXCEPTION(EHostError, ds.GotoBookmark(bm));
+}
+
+void TestDataSet::disabledControlsNest() {
+    TClientDataSet ds;
+    defineNotes(ds);
+    TDataSource src;
+    src.setDataSet(&ds);
+    int dataChanges = 0, stateChanges = 0;
+    src.OnDataChange = [&](TDataSource*, TField*) { ++dataChanges; };
+    src.OnStateChange = [&](TDataSource*) { ++stateChanges; };
+    ds.SetData(notesPacket(3));
+    QVERIFY(dataChanges > 0);
+    dataChanges = stateChanges = 0;
+    ds.DisableControls();
+    ds.DisableControls();
+    QVERIFY(ds.ControlsDisabled());
+    ds.First();
+    while (!ds.Eof()) {
+        ds.Edit();
+        ds.FieldByName(QStringLiteral("IDCHECK"))->setAsString(QStringLiteral("C"));
+        ds.Next();
+    }
+    ds.EnableControls();
+    QVERIFY(ds.ControlsDisabled());
+    QCOMPARE(dataChanges, 0);
+    QCOMPARE(stateChanges, 0);
+    ds.EnableControls();
+    QVERIFY(!ds.ControlsDisabled());
+    QCOMPARE(dataChanges, 1); // one "everything changed" at the end
+    ds.EnableControls();      // unbalanced extra call is harmless
+    QVERIFY(!ds.ControlsDisabled());
+    ds.First();
+    QCOMPARE(dataChanges, 2);
+    ds.Edit();
+    QCOMPARE(stateChanges, 1);
+}
+
+void TestDataSet::activeIndexOrders() {
+    TClientDataSet ds;
+    ds.AddField(QStringLiteral("CDRESULT"), TFieldType::String, 3);
+    ds.AddField(QStringLiteral("DSRESULT"), TFieldType::String, 250);
+    ds.AddField(QStringLiteral("IDTPRESULT"), TFieldType::String, 2);
+    ds.AddIndex(QStringLiteral("idxResultado"), QStringLiteral("IDTPRESULT"));
+    ds.setIndexName(QStringLiteral("idxResultado"));
+    QCOMPARE(ds.IndexName(), QStringLiteral("idxResultado"));
+    TDataPacket p;
+    p.fields = {{QStringLiteral("CDRESULT"), TFieldType::String, 3},
+                {QStringLiteral("DSRESULT"), TFieldType::String, 250},
+                {QStringLiteral("IDTPRESULT"), TFieldType::String, 2}};
+    p.rows = {{QStringLiteral("ERR"), QStringLiteral("EMIT"), QStringLiteral("2")},
+              {QStringLiteral("MSG"), QStringLiteral("CONTAPAGAR_OK"), QStringLiteral("1")},
+              {QStringLiteral("ERR"), QStringLiteral("X"), QVariant()}};
+    ds.SetData(p);
+    QStringList order;
+    for (ds.First(); !ds.Eof(); ds.Next())
+        order << ds.FieldByName(QStringLiteral("DSRESULT"))->AsString();
+    QCOMPARE(order, (QStringList{"X", "CONTAPAGAR_OK", "EMIT"}));
+    ds.setIndexName(QString());
+    ds.First();
+    QCOMPARE(ds.FieldByName(QStringLiteral("DSRESULT"))->AsString(), QStringLiteral("EMIT"));
+    QVERIFY_THROWS_EXCEPTION(EHostError, ds.setIndexName(QStringLiteral("nope")));
+}
+
+void TestDataSet::packetRoundTripsEveryType() {
+    TClientDataSet ds;
+    defineNotes(ds);
+    TDataPacket p = notesPacket(2);
+    p.rows.append({QVariant(), QVariant(), QVariant(), QVariant(), QVariant()}); // all empty
+    p.rows.append({QStringLiteral("Ação ç"), QStringLiteral("C"), -0.1, // non-ASCII, negative
+                   QDateTime(QDate(1999, 12, 31), QTime(23, 59, 58)), qint64(-7)});
+    ds.SetData(p);
+    QCOMPARE(ds.RecordCount(), 4);
+    const TDataPacket out = ds.GetData();
+    QCOMPARE(out, p);
+    // Through CBOR as the server sends it.
+    TClientDataSet other;
+    defineNotes(other);
+    other.SetData(out.toCbor());
+    QCOMPARE(other.GetData(), p);
+    other.Last();
+    other.Prior();
+    QVERIFY(other.FieldByName(QStringLiteral("DTVENCGUIA"))->IsNull());
+    QVERIFY(other.FieldByName(QStringLiteral("VRMULTAGUIA"))->IsNull());
+    QCOMPARE(other.FieldByName(QStringLiteral("VRMULTAGUIA"))->AsFloat(), 0.0);
+    QCOMPARE(other.FieldByName(QStringLiteral("NRLANCTONF"))->AsString(), QString());
+}
+
+void TestDataSet::malformedPacketRefused_data() {
+    QTest::addColumn<QCborValue>("packet");
+    QTest::addColumn<QString>("textPart");
+    const TDataPacket good = notesPacket(1);
+    TDataPacket missing = good;
+    missing.fields.removeAt(3);
+    for (auto& r : missing.rows)
+        r.removeAt(3);
+    TDataPacket mistyped = good;
+    mistyped.fields[2].type = TFieldType::DateTime;
+    mistyped.rows[0][2] = QDateTime(QDate(2026, 1, 1), QTime(0, 0));
+    QCborMap badValue = good.toCbor().toMap();
+    QCborArray rows = badValue.value(QStringLiteral("rows")).toArray();
+    QCborArray row0 = rows[0].toArray();
+    row0[4] = QStringLiteral("sete");
+    rows[0] = row0;
+    badValue.insert(QStringLiteral("rows"), rows);
+    QTest::newRow("missing field") << missing.toCbor() << "DTVENCGUIA";
+    QTest::newRow("type mismatch") << mistyped.toCbor() << "VRMULTAGUIA";
+    QTest::newRow("value of wrong type") << QCborValue(badValue) << "QTITENS";
+    QTest::newRow("not a packet") << QCborValue(QStringLiteral("x")) << "Pacote inválido";
+}
+
+void TestDataSet::malformedPacketRefused() {
+    QFETCH(QCborValue, packet);
+    QFETCH(QString, textPart);
+    TClientDataSet ds;
+    defineNotes(ds);
+    ds.SetData(notesPacket(2));
+    ds.Next();
+    try {
+        ds.SetData(packet);
+        QFAIL("packet accepted");
+    } catch (const EHostError& e) {
+        QVERIFY2(e.text().contains(textPart), qPrintable(e.text()));
+    }
+    // The dataset is left as it was.
+    QCOMPARE(ds.RecordCount(), 2);
+    QCOMPARE(ds.RecNo(), 2);
+    QCOMPARE(key(ds), QStringLiteral("0000000002"));
+}
+
+void TestDataSet::datasetWithoutDefinitionsTakesPacketFields() {
+    TClientDataSet ds;
+    ds.SetData(notesPacket(2));
+    QCOMPARE(ds.FieldCount(), 5);
+    QCOMPARE(ds.FieldByName(QStringLiteral("QTITENS"))->DataType(), TFieldType::Integer);
+    // A later packet with other fields replaces them.
+    TDataPacket p;
+    p.fields = {{QStringLiteral("CDRECEPADRAO"), TFieldType::String, 4}};
+    p.rows = {{QStringLiteral("1234")}};
+    ds.SetData(p);
+    QCOMPARE(ds.FieldCount(), 1);
+    QCOMPARE(ds.FieldByName(QStringLiteral("CDRECEPADRAO"))->AsString(), QStringLiteral("1234"));
+}
+
+void TestDataSet::fieldTexts_data() {
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QVariant>("value");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("display");
+    QTest::newRow("float formatted") << "VRMULTAGUIA" << QVariant(1234.5) << "1234,5"
+                                     << "1.234,50";
+    QTest::newRow("float empty") << "VRMULTAGUIA" << QVariant() << ""
+                                 << "";
+    QTest::newRow("float millions") << "VRMULTAGUIA" << QVariant(1234567.891) << "1234567,891"
+                                    << "1.234.567,89";
+    QTest::newRow("date") << "DTVENCGUIA" << QVariant(QDateTime(QDate(2026, 3, 5), QTime(0, 0)))
+                          << "05/03/2026"
+                          << "05/03/2026";
+    QTest::newRow("date time") << "DTVENCGUIA"
+                               << QVariant(QDateTime(QDate(2026, 3, 5), QTime(8, 1, 2)))
+                               << "05/03/2026 08:01:02"
+                               << "05/03/2026 08:01:02";
+    QTest::newRow("integer") << "QTITENS" << QVariant(qint64(12)) << "12"
+                             << "12";
+}
+
+void TestDataSet::fieldTexts() {
+    QFETCH(QString, field);
+    QFETCH(QVariant, value);
+    QFETCH(QString, text);
+    QFETCH(QString, display);
+    TClientDataSet ds;
+    defineNotes(ds);
+    ds.CreateDataSet();
+    ds.Append();
+    TField* f = ds.FieldByName(field);
+    f->setValue(value);
+    QCOMPARE(f->Text(), text);
+    QCOMPARE(f->DisplayText(), display);
+    // Text typed back gives the same value.
+    f->Clear();
+    f->setText(text);
+    QCOMPARE(f->Text(), text);
+}
+
+void TestDataSet::dateSetText_data() {
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QDate>("expected");
+    QTest::addColumn<bool>("valid");
+    QTest::newRow("full") << "05/03/2026" << QDate(2026, 3, 5) << true;
+    QTest::newRow("short") << "5/3/26" << QDate(2026, 3, 5) << true;
+    QTest::newRow("old century") << "1/2/98" << QDate(1998, 2, 1) << true;
+    QTest::newRow("empty mask") << "  /  /    " << QDate() << true;
+    QTest::newRow("empty") << "" << QDate() << true;
+    QTest::newRow("31 feb") << "31/02/2026" << QDate() << false;
+    QTest::newRow("letters") << "ab/cd/efgh" << QDate() << false;
+    QTest::newRow("half typed") << "12/  /2026" << QDate() << false;
+    QTest::newRow("three digit year") << "01/01/202" << QDate() << false;
+}
+
+void TestDataSet::dateSetText() {
+    QFETCH(QString, typed);
+    QFETCH(QDate, expected);
+    QFETCH(bool, valid);
+    TClientDataSet ds;
+    defineNotes(ds);
+    ds.SetData(notesPacket(1));
+    ds.Edit();
+    TField* f = ds.FieldByName(QStringLiteral("DTVENCGUIA"));
+    if (!valid) {
+        try {
+            DateSetText(f, typed);
+            QFAIL("invalid date accepted");
+        } catch (const EHostError& e) {
+            QCOMPARE(e.text(), QStringLiteral("Não é uma data válida."));
+        }
+        QCOMPARE(f->AsDateTime().date(), QDate(2026, 1, 1)); // unchanged
+        return;
+    }
+    DateSetText(f, typed);
+    QCOMPARE(f->AsDateTime().date(), expected);
+    QCOMPARE(f->IsNull(), !expected.isValid());
+}
+
+void TestDataSet::readOnlyFieldRefusesWrites() {
+    TClientDataSet ds;
+    defineNotes(ds);
+    ds.SetData(notesPacket(1));
+    TField* f = ds.FieldByName(QStringLiteral("NRLANCTONF"));
+    QVERIFY_THROWS_EXCEPTION(EHostError, f->setAsString(QStringLiteral("1"))); // browse state
+    f->setReadOnly(true);
+    ds.Edit();
+    QVERIFY_THROWS_EXCEPTION(EHostError, f->setAsString(QStringLiteral("1")));
+    QCOMPARE(key(ds), QStringLiteral("0000000001"));
+}
+
+void TestDataSet::fieldByNameNamesMissingField() {
+    TClientDataSet ds;
+    defineNotes(ds);
+    try {
+        ds.FieldByName(QStringLiteral("NOPE"));
+        QFAIL("no error");
+    } catch (const EHostError& e) {
+        QCOMPARE(e.text(), QStringLiteral("Campo 'NOPE' não encontrado."));
+    }
+    QVERIFY(ds.FieldByName(QStringLiteral("idcheck"))); // case-insensitive
+    // Reading fields of a closed dataset gives empty values.
+    QVERIFY(ds.FieldByName(QStringLiteral("IDCHECK"))->IsNull());
+    QVERIFY(ds.IsEmpty());
+    QVERIFY(ds.Eof());
+}
+
+void TestDataSet::insertUnmodifiedIsDropped() {
+    TClientDataSet ds;
+    defineNotes(ds);
+    ds.SetData(notesPacket(2));
+    ds.Last();
+    ds.Insert();
+    QCOMPARE(ds.RecordCount(), 3);
+    QCOMPARE(ds.RecNo(), 2);
+    ds.First(); // nothing typed: the new row goes away
+    QCOMPARE(ds.RecordCount(), 2);
+    QCOMPARE(ds.ChangeCount(), 0);
+    ds.Append();
+    ds.FieldByName(QStringLiteral("NRLANCTONF"))->setAsString(QStringLiteral("9"));
+    ds.First();
+    QCOMPARE(ds.RecordCount(), 3);
+    QCOMPARE(ds.ChangeCount(), 1);
+    ds.Last();
+    QCOMPARE(key(ds), QStringLiteral("9"));
+}
+
+QTEST_GUILESS_MAIN(TestDataSet)
+#include "test_dataset.moc"
