@@ -1,0 +1,106 @@
+// fis98100-call: calls one method of the application server from the command line.
+//   fis98100-call [--host H] [--port P] [--timeout S] METHOD [ARG...]
+// Each ARG is one JSON value. Prints {"result": ..., "refs": [...]} and exits 0, or prints the
+// error on stderr and exits 1 (2 for a usage error).
+#include "CallJson.h"
+#include "Connection.h"
+#include "Protocol.h"
+#include "core/HostExceptions.h"
+
+#include <QCborArray>
+#include <QCoreApplication>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <cstdio>
+
+namespace {
+
+int usage(const QString& why) {
+    if (!why.isEmpty())
+        std::fprintf(stderr, "fis98100-call: %s\n", why.toUtf8().constData());
+    QString methods;
+    for (const auto& m : FisProtocol::methods()) {
+        QStringList kinds;
+        for (const auto& a : m.args)
+            kinds << FisProtocol::kindName(a.kind) + (a.byRef ? QStringLiteral("&") : QString());
+        methods += QStringLiteral("  %1(%2)\n").arg(m.name, kinds.join(QStringLiteral(", ")));
+    }
+    std::fprintf(
+        stderr,
+        "uso: fis98100-call [--host H] [--port P] [--timeout S] METHOD [ARG...]\n"
+        "Cada ARG é um valor JSON: \"texto\", número, \"AAAA-MM-DD\" para datas,\n"
+        "{\"fields\": [[nome, tipo, tamanho], ...], \"rows\": [[...], ...]} para pacotes.\n"
+        "Métodos (& = por referência):\n%s",
+        methods.toUtf8().constData());
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    QStringList a = app.arguments().mid(1);
+    QString host = QStringLiteral("127.0.0.1");
+    int port = FisProtocol::DefaultPort;
+    int timeoutMs = 30000;
+    while (!a.isEmpty() && a.first().startsWith(QLatin1String("--"))) {
+        const QString opt = a.takeFirst();
+        if (opt == QLatin1String("--help"))
+            return usage({}), 0;
+        if (a.isEmpty())
+            return usage(QStringLiteral("falta o valor de %1").arg(opt));
+        const QString val = a.takeFirst();
+        bool ok = true;
+        if (opt == QLatin1String("--host"))
+            host = val;
+        else if (opt == QLatin1String("--port"))
+            port = val.toInt(&ok);
+        else if (opt == QLatin1String("--timeout"))
+            timeoutMs = int(val.toDouble(&ok) * 1000);
+        else
+            return usage(QStringLiteral("opção desconhecida: %1").arg(opt));
+        if (!ok)
+            return usage(QStringLiteral("valor inválido para %1: %2").arg(opt, val));
+    }
+    if (a.isEmpty())
+        return usage(QStringLiteral("falta o método"));
+    const QString methodName = a.takeFirst();
+    const FisProtocol::MethodSpec* spec = FisProtocol::findMethod(methodName);
+    if (!spec)
+        return usage(QStringLiteral("método desconhecido: %1").arg(methodName));
+    if (a.size() != spec->args.size())
+        return usage(QStringLiteral("%1 espera %2 argumentos, recebidos %3")
+                         .arg(spec->name)
+                         .arg(spec->args.size())
+                         .arg(a.size()));
+    try {
+        QCborArray args;
+        for (int i = 0; i < a.size(); ++i)
+            args.append(FisCall::argFromJson(FisCall::parseJsonArg(a[i], i), spec->args[i].kind,
+                                             spec->name, i));
+        TNetConnection con;
+        con.setHost(host);
+        con.setPort(port);
+        con.setTimeoutMs(timeoutMs);
+        con.setServerName(QString::fromLatin1(FisProtocol::ObjectName));
+        con.setThrowException(false);
+        const QList<int> byRef = spec->byRefIndexes();
+        const TServerAnswer answer = con.call(spec->name, args, byRef);
+        if (!answer.ok) {
+            std::fprintf(stderr, "%s\n", answer.error.toUtf8().constData());
+            return 1;
+        }
+        QJsonArray refs;
+        for (int i : byRef)
+            refs.append(FisCall::toJson(args.at(i)));
+        QJsonObject out;
+        out.insert(QStringLiteral("result"), FisCall::toJson(answer.payload));
+        out.insert(QStringLiteral("refs"), refs);
+        std::fprintf(stdout, "%s\n", QJsonDocument(out).toJson(QJsonDocument::Compact).constData());
+        return 0;
+    } catch (const EHostError& e) {
+        std::fprintf(stderr, "fis98100-call: %s\n", e.text().toUtf8().constData());
+        return 1;
+    }
+}

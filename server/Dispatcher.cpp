@@ -1,0 +1,94 @@
+#include "Dispatcher.h"
+
+#include "Methods.h"
+#include "Protocol.h"
+#include "core/HostExceptions.h"
+
+#include <QCborArray>
+#include <exception>
+
+QCborMap TDispatcher::errorAnswer(const QCborValue& id, const QString& text) {
+    QCborMap m;
+    m.insert(QStringLiteral("id"), id.isInteger() ? id : QCborValue(QCborValue::Null));
+    m.insert(QStringLiteral("error"), text);
+    return m;
+}
+
+QCborMap TDispatcher::handle(const QCborValue& request, TLog& log) {
+    log.method = QStringLiteral("-");
+    auto refuse = [&](const QCborValue& id, const QString& text) {
+        log.outcome = QStringLiteral("erro: ") + text;
+        return errorAnswer(id, text);
+    };
+    if (!request.isMap())
+        return refuse({}, QStringLiteral("Requisição inválida: esperado um mapa {id, object, "
+                                         "method, args}."));
+    const QCborMap req = request.toMap();
+    const QCborValue id = req.value(QStringLiteral("id"));
+    if (!id.isInteger())
+        return refuse({}, QStringLiteral("Requisição inválida: id deve ser um número inteiro."));
+    const QCborValue object = req.value(QStringLiteral("object"));
+    const QCborValue method = req.value(QStringLiteral("method"));
+    const QCborValue argv = req.value(QStringLiteral("args"));
+    if (method.isString())
+        log.method = method.toString().left(64);
+    if (!object.isString() || object.toString() != QLatin1String(FisProtocol::ObjectName))
+        return refuse(
+            id, QStringLiteral("Objeto desconhecido: \"%1\" (esperado \"%2\").")
+                    .arg(object.toString().left(100), QLatin1String(FisProtocol::ObjectName)));
+    if (!method.isString())
+        return refuse(id, QStringLiteral("Requisição inválida: method deve ser texto."));
+    const FisProtocol::MethodSpec* spec = FisProtocol::findMethod(method.toString());
+    if (!spec)
+        return refuse(
+            id, QStringLiteral("Método desconhecido: \"%1\".").arg(method.toString().left(100)));
+    log.method = spec->name;
+    if (!argv.isArray())
+        return refuse(id, QStringLiteral("%1: args deve ser uma lista.").arg(spec->name));
+    QCborArray args = argv.toArray();
+    if (args.size() != spec->args.size())
+        return refuse(id, QStringLiteral("%1: esperados %2 argumentos, recebidos %3.")
+                              .arg(spec->name)
+                              .arg(spec->args.size())
+                              .arg(args.size()));
+    for (int i = 0; i < spec->args.size(); ++i)
+        if (const QString why = FisProtocol::checkArg(spec->name, i, spec->args[i].kind, args[i]);
+            !why.isEmpty())
+            return refuse(id, why);
+
+    try {
+        TFisMethods methods(m_database());
+        const QCborValue result = methods.call(spec->name, args);
+        QCborMap refs;
+        for (int i : spec->byRefIndexes())
+            refs.insert(qint64(i), args[i]);
+        QCborMap m;
+        m.insert(QStringLiteral("id"), id);
+        m.insert(QStringLiteral("result"), result);
+        m.insert(QStringLiteral("refs"), refs);
+        if (result.isString())
+            log.outcome = QStringLiteral("recusado: ") + result.toString();
+        else if (result.isArray() && spec->name == QLatin1String("GeraContaPagar"))
+            log.outcome = QStringLiteral("ok ") + result.toArray()
+                                                      .at(0)
+                                                      .toMap()
+                                                      .value(QStringLiteral("rows"))
+                                                      .toArray()
+                                                      .at(0)
+                                                      .toArray()
+                                                      .at(1)
+                                                      .toString();
+        else if (methods.lastRows() >= 0)
+            log.outcome = QStringLiteral("ok %1 linhas").arg(methods.lastRows());
+        else
+            log.outcome = QStringLiteral("ok");
+        return m;
+    } catch (const EHostError& e) {
+        return refuse(id, e.text());
+    } catch (const std::exception& e) {
+        return refuse(id, QStringLiteral("%1: erro interno: %2")
+                              .arg(spec->name, QString::fromLocal8Bit(e.what())));
+    } catch (...) {
+        return refuse(id, QStringLiteral("%1: erro interno.").arg(spec->name));
+    }
+}
