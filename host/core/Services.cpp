@@ -45,12 +45,18 @@ std::string roundDecimalText(double value, int places) {
         if (i < 0)
             digits.insert(digits.begin(), '1');
     }
-    std::string out = digits.substr(0, digits.size() - places);
-    if (out.empty())
-        out = "0";
-    if (places > 0)
-        out += "." + digits.substr(digits.size() - places);
-    return (negative ? "-" : "") + out;
+    std::string out;
+    if (negative)
+        out.push_back('-');
+    const size_t intLen = digits.size() - size_t(places);
+    if (intLen == 0)
+        out.push_back('0');
+    out.append(digits, 0, intLen);
+    if (places > 0) {
+        out.push_back('.');
+        out.append(digits, intLen, std::string::npos);
+    }
+    return out;
 }
 
 } // namespace
