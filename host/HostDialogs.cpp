@@ -13,7 +13,9 @@ IHostDialogs& HostDialogs() {
     return qtDialogs;
 }
 
-void SetHostDialogs(IHostDialogs* dialogs) { g_installed = dialogs; }
+void SetHostDialogs(IHostDialogs* dialogs) {
+    g_installed = dialogs;
+}
 
 void TScriptedDialogs::showError(const QString& text) {
     shown.append({QStringLiteral("error"), text, int(TMsgDlgType::Error)});

@@ -28,4 +28,6 @@ void MensErro(const QString& text, bool abort) {
         throw EAbort();
 }
 
-void Abort() { throw EAbort(); }
+void Abort() {
+    throw EAbort();
+}

@@ -6,12 +6,14 @@
 #include <QPointer>
 
 namespace {
-QWidget* dialogParent() { return QApplication::activeWindow(); }
+QWidget* dialogParent() {
+    return QApplication::activeWindow();
+}
 } // namespace
 
 void TQtHostDialogs::showError(const QString& text) {
-    QPointer<QMessageBox> box = new QMessageBox(QMessageBox::Critical, QStringLiteral("Erro"),
-                                                text, QMessageBox::Ok, dialogParent());
+    QPointer<QMessageBox> box = new QMessageBox(QMessageBox::Critical, QStringLiteral("Erro"), text,
+                                                QMessageBox::Ok, dialogParent());
     box->exec();
     delete box;
 }

@@ -151,17 +151,18 @@ TDataPacket TDataPacket::fromCbor(const QCborValue& value) {
                 QStringLiteral("Pacote inválido: cada campo é [nome, tipo, tamanho]."));
         if (a[0].toString().isEmpty())
             throw EHostError(QStringLiteral("Pacote inválido: campo sem nome."));
-        p.fields.append({a[0].toString(), fieldTypeFromName(a[1].toString()),
-                         int(a[2].toInteger())});
+        p.fields.append(
+            {a[0].toString(), fieldTypeFromName(a[1].toString()), int(a[2].toInteger())});
     }
     int rowNo = 0;
     for (const QCborValue& r : rv.toArray()) {
         const QCborArray a = r.toArray();
         if (!r.isArray() || a.size() != p.fields.size())
-            throw EHostError(QStringLiteral("Pacote inválido: linha %1 tem %2 valores, esperado %3.")
-                                 .arg(rowNo + 1)
-                                 .arg(a.size())
-                                 .arg(p.fields.size()));
+            throw EHostError(
+                QStringLiteral("Pacote inválido: linha %1 tem %2 valores, esperado %3.")
+                    .arg(rowNo + 1)
+                    .arg(a.size())
+                    .arg(p.fields.size()));
         QVariantList row;
         row.reserve(a.size());
         for (int i = 0; i < a.size(); ++i)

@@ -55,10 +55,14 @@ private slots:
     void mod10_data() {
         QTest::addColumn<QString>("digits");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("known") << "01230067896" << "3";
-        QTest::newRow("darf body") << "8560000001035000640030112345678000112340100" << "7";
-        QTest::newRow("remainder zero gives 0") << "0" << "0";
-        QTest::newRow("block 1") << "85670000001" << "6";
+        QTest::newRow("known") << "01230067896"
+                               << "3";
+        QTest::newRow("darf body") << "8560000001035000640030112345678000112340100"
+                                   << "7";
+        QTest::newRow("remainder zero gives 0") << "0"
+                                                << "0";
+        QTest::newRow("block 1") << "85670000001"
+                                 << "6";
     }
     void mod10() {
         QFETCH(QString, digits);
