@@ -16,12 +16,28 @@
 // goes here).
 #include "host/BaseForms.h"
 
+#include <QPixmap>
 #include <QString>
 
 class QVBoxLayout;
 class TNetConnection;
 class TClientDataSet;
 class TDataSource;
+// worksheet
+class QAction;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPainter;
+class QRect;
+class QScrollArea;
+class TADOIBQuery;
+class TBtnPesquisa;
+class TColumn;
+class TDataSet;
+class TDBGrid;
+class TField;
+class TMaskEdit;
 
 class FIS_EXPORT TfrmEmissaoDarfDoc : public TfrmDadosGerRel {
     Q_OBJECT
@@ -54,6 +70,57 @@ public:
     // ---- worksheet (worksheet/) ----
     TClientDataSet* cdsNotaFiscal = nullptr; // the note dataset; created by CreateWorksheet
     TDataSource* dtsPadrao = nullptr;
+    QScrollArea* ScrollBox1 = nullptr; // in Panel1, holds the grid
+    TDBGrid* dbgPadrao = nullptr;
+    // Cell pictures, olive (128,128,0) background drawn transparent.
+    QPixmap imgCheck, imgUncheck;       // 16 x 16 check box, ticked / empty
+    QPixmap imgNAprovado, imgAprovado;  // 17 x 17 green / red light
+    // The picture a tick or status cell shows for value (nullptr: none). empty: no notes.
+    const QPixmap* CellPicture(const QString& fieldName, const QString& value, bool empty) const;
+
+    void dbgPadraoCellClick(TColumn* Column);
+    void dbgPadraoKeyPress(QChar& Key);
+    void dbgPadraoTitleClick(TColumn* Column);
+    void dbgPadraoDrawColumnCell(QPainter* Canvas, const QRect& Rect, int DataCol,
+                                 TColumn* Column, int State);
+    void dbgPadraoColEnter();
+    void cdsNotaFiscalDTVENCGUIASetText(TField* Sender, const QString& Text);
+    void cdsNotaFiscalEMITENTEGetText(TField* Sender, QString& Text, bool DisplayText);
+    void cdsNotaFiscalBeforeInsert(TDataSet* DataSet);
+
+    // company selection
+    QWidget* panEmpresa = nullptr; // in grbDadosRel, after the report choice
+    QLabel* lblEmpresa = nullptr;
+    TMaskEdit* medCdEmpresa = nullptr;
+    TBtnPesquisa* btnPesqEmpresa = nullptr;
+    QLineEdit* edtNmEmpresa = nullptr;
+    TADOIBQuery* qryEmpresa = nullptr;
+    TDataSource* dtsEmpresa = nullptr;
+    void btnPesqEmpresaBeforePesq();
+    void btnPesqEmpresaAfterPesq();
+    void medCdEmpresaChange();
+    void medCdEmpresaEnter();
+    void medCdEmpresaExit();
+    // The company check; obrigatorio: an empty code is refused.
+    void Vd_Empresa(bool obrigatorio);
+
+    // commands
+    TButtonFlat* sbtProcurar = nullptr;
+    TButtonFlat* sbtVerificar = nullptr;
+    TButtonFlat* sbtFiltro = nullptr;
+    QMenu* mnuOperac = nullptr;
+    QAction* mnuImprimir = nullptr;
+    QAction* mnuVisualizar = nullptr;
+    QAction* mnuSalvarComo = nullptr;
+    QAction* mnuConfigImpress = nullptr;
+    QAction* mnuFechar = nullptr;
+    QMenu* mnuManutencao = nullptr;
+    QAction* mnuAtualizar = nullptr;
+    QAction* mnuProcurar = nullptr;
+    QAction* mnuFiltro = nullptr;
+    void sbtFiltroClick(QObject* Sender);
+    void sbtVerificarClick(QObject* Sender);
+    void sbtProcurarClick(QObject* Sender);
 
 protected:
     // The screen's buttons before sbtCancel (weak default in module/, defined in worksheet/).

@@ -1,0 +1,118 @@
+// The screen's own buttons and menus, and the enabled state that follows the note dataset.
+#include "WorksheetParts.h"
+#include "host/Components.h"
+#include "host/DBGrid.h"
+#include "host/DataSet.h"
+#include "host/HostGuard.h"
+#include "module/Cli_Fis98100.h"
+
+#include <QAction>
+#include <QMenu>
+#include <QMenuBar>
+#include <QStyle>
+
+namespace Worksheet {
+
+void CreateMenus(TfrmEmissaoDarfDoc* f) {
+    auto item = [f](QMenu* menu, QAction*& action, const char* name, const char* caption,
+                    const QKeySequence& key, bool enabled, auto run) {
+        action = menu->addAction(QString::fromUtf8(caption));
+        action->setObjectName(QLatin1String(name));
+        action->setShortcut(key);
+        action->setEnabled(enabled);
+        guardedConnect(action, &QAction::triggered, f, [run](bool) { run(); });
+    };
+    f->mnuOperac = f->mnuMenu->addMenu(QString::fromUtf8("&Operação"));
+    f->mnuOperac->setObjectName(QStringLiteral("mnuOperac"));
+    item(f->mnuOperac, f->mnuImprimir, "mnuImprimir", "&Imprimir",
+         QKeySequence(QStringLiteral("Ctrl+I")), false, [f] { f->sbtPrintClick(f->sbtPrint); });
+    item(f->mnuOperac, f->mnuVisualizar, "mnuVisualizar", "&Visualizar Impressão",
+         QKeySequence(QStringLiteral("Ctrl+P")), false, [f] { f->sbtPreviewClick(f->sbtPreview); });
+    item(f->mnuOperac, f->mnuSalvarComo, "mnuSalvarComo", "&Salvar Como",
+         QKeySequence(QStringLiteral("Ctrl+S")), false,
+         [f] { f->sbtSalvarComoClick(f->sbtSalvarComo); });
+    item(f->mnuOperac, f->mnuConfigImpress, "mnuConfigImpress", "&Configurar Impressora",
+         QKeySequence(QStringLiteral("Ctrl+F")), true,
+         [f] { f->sbtConfigImprClick(f->sbtConfigImpr); });
+    f->mnuOperac->addSeparator()->setObjectName(QStringLiteral("N2"));
+    // The base form closes the screen when the cancel button is the sender.
+    item(f->mnuOperac, f->mnuFechar, "mnuFechar", "Fecha&r",
+         QKeySequence(QStringLiteral("Ctrl+F4")), true,
+         [f] { f->sbtReportEditClick(f->sbtCancel); });
+
+    f->mnuManutencao = f->mnuMenu->addMenu(QString::fromUtf8("&Manutenção"));
+    f->mnuManutencao->setObjectName(QStringLiteral("mnuManutencao"));
+    item(f->mnuManutencao, f->mnuAtualizar, "mnuAtualizar", "&Atualizar", QKeySequence(Qt::Key_F5),
+         true, [f] { f->sbtVerificarClick(f->sbtVerificar); });
+    f->mnuAtualizar->setToolTip(QStringLiteral("Atualizar"));
+    item(f->mnuManutencao, f->mnuProcurar, "mnuProcurar", "&Procurar", QKeySequence(Qt::Key_F6),
+         true, [f] { f->sbtProcurarClick(f->sbtProcurar); });
+    f->mnuProcurar->setToolTip(QStringLiteral("Procurar"));
+    f->mnuManutencao->addSeparator()->setObjectName(QStringLiteral("N1"));
+    item(f->mnuManutencao, f->mnuFiltro, "mnuFiltro", "&Filtrar Notas",
+         QKeySequence(QStringLiteral("Ctrl+L")), true, [f] { f->sbtFiltroClick(f->sbtFiltro); });
+}
+
+} // namespace Worksheet
+
+void TfrmEmissaoDarfDoc::CreateBarButtons() {
+    auto add = [this](TButtonFlat*& b, const char* name, const QString& caption,
+                      QStyle::StandardPixmap icon) {
+        b = new TButtonFlat(caption, caption, panBotoes);
+        b->setObjectName(QLatin1String(name));
+        b->setIcon(style()->standardIcon(icon));
+        AddBarButton(b);
+    };
+    add(sbtProcurar, "sbtProcurar", QStringLiteral("Procurar"), QStyle::SP_FileDialogContentsView);
+    add(sbtVerificar, "sbtVerificar", QStringLiteral("Atualizar"), QStyle::SP_BrowserReload);
+    add(sbtFiltro, "sbtFiltro", QStringLiteral("Filtro"), QStyle::SP_FileDialogListView);
+    sbtProcurar->OnClick = [this] { sbtProcurarClick(sbtProcurar); };
+    sbtVerificar->OnClick = [this] { sbtVerificarClick(sbtVerificar); };
+    sbtFiltro->OnClick = [this] { sbtFiltroClick(sbtFiltro); };
+    dtsPadraoStateChange();
+}
+
+void TfrmEmissaoDarfDoc::dtsPadraoStateChange() {
+    const bool empty = !cdsNotaFiscal || !cdsNotaFiscal->Active() || cdsNotaFiscal->IsEmpty();
+    auto enable = [](QWidget* w, bool on) {
+        if (w)
+            w->setEnabled(on);
+    };
+    for (QWidget* w : {static_cast<QWidget*>(sbtConfigImpr), static_cast<QWidget*>(sbtReportEdit),
+                       static_cast<QWidget*>(sbtVerificar), static_cast<QWidget*>(sbtProcurar),
+                       static_cast<QWidget*>(sbtPrint), static_cast<QWidget*>(sbtPreview)})
+        enable(w, !empty);
+    enable(sbtSalvarComo,
+           !empty && cdsNotaFiscal->FieldByName(QStringLiteral("IDSTATUSGUIA"))->AsString() !=
+                         QLatin1String("N"));
+
+    auto follow = [](QAction* a, const QWidget* b) {
+        if (a && b)
+            a->setEnabled(b->isEnabled());
+    };
+    follow(mnuImprimir, sbtPrint);
+    follow(mnuVisualizar, sbtPreview);
+    follow(mnuSalvarComo, sbtSalvarComo);
+    follow(mnuConfigImpress, sbtConfigImpr);
+    follow(mnuAtualizar, sbtVerificar);
+    follow(mnuProcurar, sbtProcurar);
+
+    if (dbgPadrao) {
+        const int col = IndiceCol(dbgPadrao, QStringLiteral("CDRECEGUIA"));
+        const TDataSetState st = cdsNotaFiscal ? cdsNotaFiscal->State() : dsInactive;
+        if (col >= 0)
+            dbgPadrao->Columns(col)->setButtonStyle(st == dsEdit || st == dsInsert ? cbsEllipsis
+                                                                                   : cbsNone);
+    }
+}
+
+// The three commands open the filter, fetch the notes again and find a note. The filter dialog
+// and its confirmation are built separately; until they are in place these handlers run only
+// the company check the filter needs first.
+void TfrmEmissaoDarfDoc::sbtFiltroClick(QObject*) {
+    Vd_Empresa(true);
+}
+
+void TfrmEmissaoDarfDoc::sbtVerificarClick(QObject*) {}
+
+void TfrmEmissaoDarfDoc::sbtProcurarClick(QObject*) {}

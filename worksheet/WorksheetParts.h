@@ -1,0 +1,23 @@
+#pragma once
+// Pieces of the main screen's worksheet shared between the files of worksheet/.
+#include <QColor>
+#include <QPixmap>
+
+class TfrmEmissaoDarfDoc;
+
+namespace Worksheet {
+
+// The colour the cell pictures use as their transparent background.
+inline const QColor kOlive(128, 128, 0);
+
+// 16 x 16: a sunken check box, with or without its black tick.
+QPixmap PaintCheckBox(bool ticked);
+// 17 x 17: a round signal light of the given colour.
+QPixmap PaintLight(const QColor& lit);
+
+// The company line in grbDadosRel with its lookup query.
+void CreateCompanyControls(TfrmEmissaoDarfDoc* form);
+// mnuMenu: "Operação" and "Manutenção".
+void CreateMenus(TfrmEmissaoDarfDoc* form);
+
+} // namespace Worksheet
