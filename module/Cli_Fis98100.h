@@ -73,16 +73,16 @@ public:
     QScrollArea* ScrollBox1 = nullptr; // in Panel1, holds the grid
     TDBGrid* dbgPadrao = nullptr;
     // Cell pictures, olive (128,128,0) background drawn transparent.
-    QPixmap imgCheck, imgUncheck;       // 16 x 16 check box, ticked / empty
-    QPixmap imgNAprovado, imgAprovado;  // 17 x 17 green / red light
+    QPixmap imgCheck, imgUncheck;      // 16 x 16 check box, ticked / empty
+    QPixmap imgNAprovado, imgAprovado; // 17 x 17 green / red light
     // The picture a tick or status cell shows for value (nullptr: none). empty: no notes.
     const QPixmap* CellPicture(const QString& fieldName, const QString& value, bool empty) const;
 
     void dbgPadraoCellClick(TColumn* Column);
     void dbgPadraoKeyPress(QChar& Key);
     void dbgPadraoTitleClick(TColumn* Column);
-    void dbgPadraoDrawColumnCell(QPainter* Canvas, const QRect& Rect, int DataCol,
-                                 TColumn* Column, int State);
+    void dbgPadraoDrawColumnCell(QPainter* Canvas, const QRect& Rect, int DataCol, TColumn* Column,
+                                 int State);
     void dbgPadraoColEnter();
     void cdsNotaFiscalDTVENCGUIASetText(TField* Sender, const QString& Text);
     void cdsNotaFiscalEMITENTEGetText(TField* Sender, QString& Text, bool DisplayText);
