@@ -144,7 +144,6 @@ protected:
     void focusInEvent(QFocusEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
     void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
-    bool edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -164,7 +163,11 @@ private:
                                dgRowLines | dgTabs | dgConfirmDelete | dgCancelOnExit;
     int m_updateCount = 0;
     bool m_syncing = false;
-    int m_lastCol = -1;
+    bool m_autoColumns = false;
+    bool m_updatingColumns = false;
+    int m_pendingColumn = -1;
+    bool m_forwardingKey = false;
+    bool m_hasFocusInside = false;
 };
 
 // The column index of fieldName in grid (-1 when absent).

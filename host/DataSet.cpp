@@ -1261,6 +1261,11 @@ void TDataSource::dataSetEvent(TDataEvent event, TField* field) {
     if (!m_enabled && event != deUpdateRecord)
         return;
     emit dataEvent(event, field);
+    if (m_pendingError) {
+        const std::exception_ptr e = m_pendingError;
+        m_pendingError = nullptr;
+        std::rethrow_exception(e);
+    }
     switch (event) {
     case deUpdateState:
         if (OnStateChange)

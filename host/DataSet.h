@@ -32,6 +32,7 @@
 #include <QSet>
 #include <QString>
 #include <QVariant>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -347,6 +348,11 @@ public:
     std::function<void(TDataSource*)> OnStateChange;
     std::function<void(TDataSource*, TField*)> OnDataChange;
 
+    // A data-aware control that fails while handling deUpdateRecord (its typed text does not
+    // fit the field) leaves the error here; the dataset operation then raises it, so the post
+    // stops with the control's message.
+    void setPendingError(std::exception_ptr error) { m_pendingError = error; }
+
 signals:
     // For data-aware controls; emitted before the handlers above. Slots must not throw.
     void dataEvent(int event, TField* field);
@@ -354,6 +360,7 @@ signals:
 private:
     friend class TDataSet;
     void dataSetEvent(TDataEvent event, TField* field);
+    std::exception_ptr m_pendingError;
     TDataSet* m_dataSet = nullptr;
     bool m_enabled = true;
 };
