@@ -1,0 +1,117 @@
+// fiscal-client: the host client.
+//   --open CODE        open a screen at start-up (repeatable), e.g. --open FIS98100
+//   --module PATH      module library of FIS98100 (else [Modules] FIS98100, else beside the
+//                      executable, then the build tree)
+//   --no-database      do not open the host database
+//   --screenshot PATH  after start-up save a picture of the main window and quit; messages go
+//                      to stderr instead of dialogs
+//   --server-host, --server-port, --report-dir, --branch, --database, --config: configuration
+#include "MainWindow.h"
+
+#include "FisDatabase.h"
+#include "host/HostDialogs.h"
+#include "host/HostGuard.h"
+#include "host/Query.h"
+#include "host/Zelkora.h"
+
+#include <QApplication>
+#include <QTimer>
+
+#include <cstdio>
+
+namespace {
+
+// Messages for a run nobody watches (screenshots): printed, never waited for.
+class TStderrDialogs : public TScriptedDialogs {
+public:
+    void showError(const QString& text) override {
+        TScriptedDialogs::showError(text);
+        std::fprintf(stderr, "fiscal-client: %s\n", text.toLocal8Bit().constData());
+    }
+    int showMessage(const QString& text, TMsgDlgType type, int buttons) override {
+        std::fprintf(stderr, "fiscal-client: %s\n", text.toLocal8Bit().constData());
+        return TScriptedDialogs::showMessage(text, type, buttons);
+    }
+};
+
+QString optionValue(const QStringList& args, const QString& name, bool* found = nullptr) {
+    const QString eq = name + QLatin1Char('=');
+    for (int i = 1; i < args.size(); ++i) {
+        if (args[i] == name && i + 1 < args.size()) {
+            if (found)
+                *found = true;
+            return args[i + 1];
+        }
+        if (args[i].startsWith(eq)) {
+            if (found)
+                *found = true;
+            return args[i].mid(eq.size());
+        }
+    }
+    if (found)
+        *found = false;
+    return QString();
+}
+
+QStringList optionValues(const QStringList& args, const QString& name) {
+    QStringList out;
+    const QString eq = name + QLatin1Char('=');
+    for (int i = 1; i < args.size(); ++i) {
+        if (args[i] == name && i + 1 < args.size())
+            out << args[++i];
+        else if (args[i].startsWith(eq))
+            out << args[i].mid(eq.size());
+    }
+    return out;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("fiscal-client"));
+    const QStringList args = QApplication::arguments();
+    Zelkora::SetCommandLine(args);
+
+    const QString screenshot = optionValue(args, QStringLiteral("--screenshot"));
+    TStderrDialogs quietDialogs;
+    if (!screenshot.isEmpty())
+        SetHostDialogs(&quietDialogs);
+
+    TMainWindow window;
+    bool hasModule = false;
+    const QString modulePath = optionValue(args, QStringLiteral("--module"), &hasModule);
+    if (hasModule)
+        window.setModulePath(QStringLiteral("FIS98100"), modulePath);
+    window.resize(1200, 700);
+    window.show();
+
+    const bool noDatabase = args.contains(QStringLiteral("--no-database"));
+    const QStringList toOpen = optionValues(args, QStringLiteral("--open"));
+    QTimer::singleShot(0, &window, [&] {
+        if (!noDatabase) {
+            // Lookups run on the host database; without it the client still runs.
+            HostGuard::run([] {
+                FisDb::prepareEnvironment();
+                dtmDBGeral()->setDatabase(
+                    FisDb::openConnection(Zelkora::DatabaseSpec(), QStringLiteral("dtmDBGeral")));
+            });
+        }
+        for (const QString& code : toOpen)
+            window.openScreen(code);
+        if (!screenshot.isEmpty()) {
+            QTimer::singleShot(700, &window, [&] {
+                const bool ok = window.grab().save(screenshot);
+                if (!ok)
+                    std::fprintf(stderr, "fiscal-client: could not save %s\n",
+                                 screenshot.toLocal8Bit().constData());
+                window.close();
+                QApplication::exit(ok ? 0 : 1);
+            });
+        }
+    });
+    const int rc = QApplication::exec();
+    window.shutdown();
+    SetHostDialogs(nullptr);
+    return rc;
+}

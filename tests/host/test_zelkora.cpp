@@ -1,0 +1,129 @@
+// Configuration: defaults, INI values, command-line overrides, fresh reads, invalid values.
+#include "Zelkora.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+class TestZelkora : public QObject {
+    Q_OBJECT
+    QTemporaryDir m_dir;
+    QString m_ini;
+
+    void writeIni(const QByteArray& text) {
+        QFile f(m_ini);
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(text);
+    }
+
+private slots:
+    void initTestCase() {
+        QVERIFY(m_dir.isValid());
+        qputenv("XDG_DATA_HOME", m_dir.filePath(QStringLiteral("data")).toUtf8());
+        m_ini = m_dir.filePath(QStringLiteral("fis.ini"));
+    }
+    void init() {
+        QFile::remove(m_ini);
+        Zelkora::SetCommandLine({});
+        Zelkora::SetConfigFile(m_ini);
+    }
+
+    void defaultsWithoutFile() {
+        QCOMPARE(Zelkora::WebURL(), QStringLiteral("127.0.0.1"));
+        QCOMPARE(Zelkora::WebPort(), 21981);
+        QCOMPARE(Zelkora::FiliProc(), QStringLiteral("0001"));
+        QCOMPARE(Zelkora::DataProc(QStringLiteral("0001")), QDate::currentDate());
+        const QString dataDir =
+            m_dir.filePath(QStringLiteral("data")) + QStringLiteral("/fis98100");
+        QCOMPARE(Zelkora::DataDir(), dataDir);
+        QCOMPARE(Zelkora::DatabaseSpec(), dataDir + QStringLiteral("/fis98100.fdb"));
+        // No reports folder in the data dir: the source tree's, when it has one.
+        const QString tree =
+            qEnvironmentVariable("FIS_SOURCE_DIR") + QStringLiteral("/database/reports");
+        QCOMPARE(Zelkora::ReportDir(),
+                 QFileInfo(tree).isDir() ? tree : dataDir + QStringLiteral("/reports"));
+    }
+
+    void valuesFromIni() {
+        writeIni(
+            "; comment\n[Server]\nHost = fiscal.example\nPort=3050\n"
+            "[Reports]\nDir=/srv/reports\n[Branch]\nCode=0007\n"
+            "ProcessingDate.0007=15/03/2026\nProcessingDate=2026-01-31\n"
+            "[Database]\nSpec=\"db:/data/fis.fdb\"\n[Modules]\nFIS98100=/opt/libfis98100.so\n");
+        QCOMPARE(Zelkora::WebURL(), QStringLiteral("fiscal.example"));
+        QCOMPARE(Zelkora::WebPort(), 3050);
+        QCOMPARE(Zelkora::ReportDir(), QStringLiteral("/srv/reports"));
+        QCOMPARE(Zelkora::FiliProc(), QStringLiteral("0007"));
+        QCOMPARE(Zelkora::DataProc(QStringLiteral("0007")), QDate(2026, 3, 15));
+        QCOMPARE(Zelkora::DataProc(QStringLiteral("0002")),
+                 QDate(2026, 1, 31)); // branch without its own
+        QCOMPARE(Zelkora::DatabaseSpec(), QStringLiteral("db:/data/fis.fdb"));
+        QCOMPARE(Zelkora::ModulePath(QStringLiteral("FIS98100")),
+                 QStringLiteral("/opt/libfis98100.so"));
+    }
+
+    void commandLineOverridesIni() {
+        writeIni("[Server]\nHost=a.example\nPort=3050\n[Branch]\nCode=0007\n");
+        Zelkora::SetCommandLine({QStringLiteral("fiscal-client"), QStringLiteral("--server-host"),
+                                 QStringLiteral("b.example"), QStringLiteral("--server-port=4000"),
+                                 QStringLiteral("--open"), QStringLiteral("FIS98100"),
+                                 QStringLiteral("--branch"), QStringLiteral("0009"),
+                                 QStringLiteral("--database"), QStringLiteral("/tmp/x.fdb"),
+                                 QStringLiteral("--report-dir"), QStringLiteral("/tmp/rep")});
+        QCOMPARE(Zelkora::WebURL(), QStringLiteral("b.example"));
+        QCOMPARE(Zelkora::WebPort(), 4000);
+        QCOMPARE(Zelkora::FiliProc(), QStringLiteral("0009"));
+        QCOMPARE(Zelkora::DatabaseSpec(), QStringLiteral("/tmp/x.fdb"));
+        QCOMPARE(Zelkora::ReportDir(), QStringLiteral("/tmp/rep"));
+        // A later command line replaces the earlier one.
+        Zelkora::SetCommandLine({});
+        QCOMPARE(Zelkora::WebURL(), QStringLiteral("a.example"));
+    }
+
+    void configOptionChoosesFile() {
+        const QString other = m_dir.filePath(QStringLiteral("other.ini"));
+        QFile f(other);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("[Server]\nPort=5000\n");
+        f.close();
+        writeIni("[Server]\nPort=3050\n");
+        QCOMPARE(Zelkora::WebPort(), 3050);
+        Zelkora::SetCommandLine({QStringLiteral("--config"), other});
+        QCOMPARE(Zelkora::ConfigFile(), other);
+        QCOMPARE(Zelkora::WebPort(), 5000);
+    }
+
+    void readAfreshAtEveryCall() {
+        // Same size and very likely the same time stamp: only a fresh read sees the change.
+        writeIni("[Server]\nPort=21982\n");
+        QCOMPARE(Zelkora::WebPort(), 21982);
+        writeIni("[Server]\nPort=21983\n");
+        QCOMPARE(Zelkora::WebPort(), 21983);
+        QFile::remove(m_ini);
+        QCOMPARE(Zelkora::WebPort(), 21981);
+    }
+
+    void invalidPortFallsBack_data() {
+        QTest::addColumn<QString>("value");
+        QTest::newRow("text") << "abc";
+        QTest::newRow("zero") << "0";
+        QTest::newRow("negative") << "-5";
+        QTest::newRow("too big") << "65536";
+        QTest::newRow("decimal") << "21.5";
+    }
+    void invalidPortFallsBack() {
+        QFETCH(QString, value);
+        writeIni("[Server]\nPort=" + value.toUtf8() + "\n");
+        QCOMPARE(Zelkora::WebPort(), 21981);
+        Zelkora::SetCommandLine({QStringLiteral("--server-port"), value});
+        QCOMPARE(Zelkora::WebPort(), 21981);
+    }
+
+    void invalidProcessingDateIsToday() {
+        writeIni("[Branch]\nProcessingDate.0001=31/02/2026\n");
+        QCOMPARE(Zelkora::DataProc(QStringLiteral("0001")), QDate::currentDate());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestZelkora)
+#include "test_zelkora.moc"
