@@ -189,6 +189,8 @@ void TfrmEmissaoDarfDoc::medCdEmpresaEnter() {
     if (!cdsNotaFiscal->Active())
         cdsNotaFiscal->CreateDataSet();
     cdsNotaFiscal->EmptyDataSet();
+    // Emptying keeps the dataset's state, so the commands and menus would not hear of it.
+    dtsPadraoStateChange();
     if (sbtProcurar)
         sbtProcurar->setEnabled(false);
     if (sbtVerificar)

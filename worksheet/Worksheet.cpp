@@ -188,7 +188,11 @@ void TfrmEmissaoDarfDoc::dbgPadraoDrawColumnCell(QPainter* Canvas, const QRect& 
     TField* field = Column ? Column->Field() : nullptr;
     if (!field)
         return;
-    const QPixmap* pic = CellPicture(field->FieldName(), field->AsString(),
+    // The hook is not told the row: the cell's place in the view gives it.
+    const int row = dbgPadrao->rowAt(Rect.center().y());
+    const QString value =
+        row >= 0 ? cdsNotaFiscal->ValueAt(row, field->Index()).toString() : QString();
+    const QPixmap* pic = CellPicture(field->FieldName(), value,
                                      !cdsNotaFiscal->Active() || cdsNotaFiscal->IsEmpty());
     if (!pic)
         return;
