@@ -263,18 +263,35 @@ void TADOIBQuery::Open() {
 
     TDataPacket packet;
     const QSqlRecord rec = q.record();
+    // Firebird pads CHAR values (literals too) with blanks; the clerk never sees those.
+    constexpr int kFirebirdChar = 452;
+    QList<bool> padded;
+    const bool firebird =
+        db.driverName().compare(QLatin1String("QIBASE"), Qt::CaseInsensitive) == 0;
     for (int i = 0; i < rec.count(); ++i) {
         const QSqlField f = rec.field(i);
-        const TFieldType t = fieldTypeOf(f);
-        const bool text = t == TFieldType::String;
+        TFieldType t = fieldTypeOf(f);
+        const bool fixed = firebird && t == TFieldType::String && f.typeID() == kFirebirdChar;
+        if (fixed)
+            t = TFieldType::FixedChar;
+        padded << fixed;
+        const bool text = t == TFieldType::String || t == TFieldType::FixedChar;
         packet.fields.append({f.name().toUpper(), t, text ? std::max(0, f.length()) : 0});
     }
     const int n = rec.count();
     while (q.next()) {
         QVariantList row;
         row.reserve(n);
-        for (int i = 0; i < n; ++i)
-            row.append(rowValue(packet.fields[i].type, q.value(i)));
+        for (int i = 0; i < n; ++i) {
+            QVariant v = rowValue(packet.fields[i].type, q.value(i));
+            if (padded[i] && v.isValid()) {
+                QString s = v.toString();
+                while (s.endsWith(QLatin1Char(' ')))
+                    s.chop(1);
+                v = s.isEmpty() ? QVariant() : QVariant(s);
+            }
+            row.append(v);
+        }
         packet.rows.append(row);
     }
     if (q.lastError().isValid())
