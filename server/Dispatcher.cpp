@@ -82,6 +82,8 @@ QCborMap TDispatcher::handle(const QCborValue& request, TLog& log) {
             log.outcome = QStringLiteral("ok %1 linhas").arg(methods.lastRows());
         else
             log.outcome = QStringLiteral("ok");
+        if (!methods.lastRemark().isEmpty())
+            log.outcome += QStringLiteral(" (") + methods.lastRemark() + QLatin1Char(')');
         return m;
     } catch (const EHostError& e) {
         return refuse(id, e.text());

@@ -343,6 +343,7 @@ QCborValue geraAnswer(const QString& kind, const QString& key, const QString& gu
 
 QCborValue TFisMethods::call(const QString& method, QCborArray& args) {
     m_lastRows = -1;
+    m_remark.clear();
     if (method == QLatin1String("GetTipoOper"))
         return GetTipoOper(args);
     if (method == QLatin1String("GetSerie"))
@@ -741,7 +742,8 @@ QCborValue TFisMethods::GeraContaPagar(QCborArray& args) {
 
     TTransaction tr(m_db);
     const QString emitText = QStringLiteral("_") + filial + lancto + QStringLiteral("S_");
-    auto emit_ = [&] {
+    auto emit_ = [&](const char* why) {
+        m_remark = QString::fromUtf8(why);
         tr.rollback();
         return geraAnswer(QStringLiteral("ERR"), QStringLiteral("EMIT"), QString(),
                           QStringLiteral("U"));
@@ -780,17 +782,17 @@ QCborValue TFisMethods::GeraContaPagar(QCborArray& args) {
     guia.bind(filial).bind(lancto).bind(imposto);
     if (!guia.tryExec()) {
         if (isConcurrencyError(guia.q().lastError()))
-            return emit_();
+            return emit_("conflito de transação");
         throw EHostError(sqlFailure(guia.q(), QStringLiteral("ler a guia")));
     }
     if (!guia.q().next()) {
         if (guia.q().lastError().isValid() && isConcurrencyError(guia.q().lastError()))
-            return emit_();
+            return emit_("conflito de transação");
         return QStringLiteral("Conta a pagar: a nota fiscal %1/%2 não tem valor do imposto %3.")
             .arg(filial, lancto, imposto);
     }
     if (guia.q().value(0).toString() == QLatin1String("S"))
-        return emit_();
+        return emit_("guia já emitida");
     const double imposto_valor = guia.q().value(1).toDouble();
     guia.q().finish();
 
@@ -833,7 +835,7 @@ QCborValue TFisMethods::GeraContaPagar(QCborArray& args) {
     ins.bind(textOrNull(hist));
     if (!ins.tryExec()) {
         if (isConcurrencyError(ins.q().lastError()))
-            return emit_();
+            return emit_("conta a pagar já existe");
         throw EHostError(sqlFailure(ins.q(), QStringLiteral("gravar a conta a pagar")));
     }
     TQuery upd(m_db,
@@ -851,14 +853,14 @@ QCborValue TFisMethods::GeraContaPagar(QCborArray& args) {
     upd.bind(filial).bind(lancto).bind(imposto);
     if (!upd.tryExec()) {
         if (isConcurrencyError(upd.q().lastError()))
-            return emit_();
+            return emit_("conflito de transação");
         throw EHostError(sqlFailure(upd.q(), QStringLiteral("marcar a guia como emitida")));
     }
     if (upd.q().numRowsAffected() != 1)
-        return emit_();
+        return emit_("guia já emitida");
     if (!tr.commit()) {
         if (isConcurrencyError(m_db.lastError()))
-            return emit_();
+            return emit_("conflito ao confirmar");
         throw EHostError(QStringLiteral("Não foi possível gravar a conta a pagar: %1")
                              .arg(m_db.lastError().text()));
     }

@@ -28,10 +28,13 @@ public:
 
     // Number of rows of the last packet answered (for the log).
     int lastRows() const { return m_lastRows; }
+    // A remark for the log about how the last call ended (e.g. a lock conflict), or empty.
+    QString lastRemark() const { return m_remark; }
 
 private:
     QSqlDatabase m_db;
     int m_lastRows = -1;
+    QString m_remark;
 };
 
 namespace FisServer {
