@@ -15,6 +15,8 @@
 #include "host/Zelkora.h"
 
 #include <QApplication>
+#include <QMdiArea>
+#include <QMdiSubWindow>
 #include <QTimer>
 
 #include <cstdio>
@@ -101,6 +103,14 @@ int main(int argc, char** argv) {
             window.openScreen(code);
         if (!screenshot.isEmpty()) {
             QTimer::singleShot(700, &window, [&] {
+                // What the picture shows, for scripts that check it.
+                const auto children = window.mdiArea()->subWindowList();
+                std::fprintf(stderr, "fiscal-client: %s; %d janela(s)\n",
+                             window.windowTitle().toUtf8().constData(), int(children.size()));
+                for (QMdiSubWindow* w : children)
+                    std::fprintf(stderr, "fiscal-client: janela \"%s\"%s\n",
+                                 w->windowTitle().toUtf8().constData(),
+                                 w->isMaximized() ? " maximizada" : "");
                 const bool ok = window.grab().save(screenshot);
                 if (!ok)
                     std::fprintf(stderr, "fiscal-client: could not save %s\n",

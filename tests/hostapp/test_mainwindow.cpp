@@ -80,6 +80,7 @@ private slots:
         QMdiSubWindow* sub = w.mdiArea()->subWindowList().first();
         QCOMPARE(sub->windowTitle(), QStringLiteral("Emissão da Darf por Documento"));
         QVERIFY(sub->isMaximized());
+        QVERIFY(w.windowTitle().contains(QStringLiteral("Emissão da Darf por Documento")));
         QVERIFY(m_dialogs.errors().isEmpty());
         QVERIFY(w.shutdown());
         QVERIFY(w.mdiArea()->subWindowList().isEmpty());
