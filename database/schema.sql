@@ -254,7 +254,9 @@ CREATE TABLE CONTAPAGAR (
   -- total to pay: tax plus fine plus interest
   VRCONTAPAGAR      NUMERIC(15,2) NOT NULL,
   DTVENCGUIA        DATE          NOT NULL,
-  STBARRAGUIA       CHAR(44)      NOT NULL,
+  -- exactly 44 digits (the check); VARCHAR because a CHAR reaches a UTF8 client padded
+  -- to four bytes per character
+  STBARRAGUIA       VARCHAR(44)   NOT NULL,
   STLINHADIGI       VARCHAR(60)   NOT NULL,
   DSHISTGUIAPAGDOC  VARCHAR(255),
   DTINCLUSAO        TIMESTAMP     DEFAULT CURRENT_TIMESTAMP NOT NULL,
