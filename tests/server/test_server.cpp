@@ -11,6 +11,7 @@
 
 #include <QCborArray>
 #include <QCborMap>
+#include <QJsonDocument>
 #include <QProcess>
 #include <QSqlQuery>
 #include <QTcpSocket>
@@ -106,6 +107,8 @@ private slots:
     void malformedRequests();
     void oversizedFrameClosesOnlyThatConnection();
     void connectionReadsHostAndPortAtEveryConnect();
+    void callTool_data();
+    void callTool();
 
 private:
     QSqlDatabase db();
@@ -1162,6 +1165,66 @@ void TestServer::connectionReadsHostAndPortAtEveryConnect() {
     // The log has one line per call with the method and its duration.
     QTRY_VERIFY(
         m_log.contains(QRegularExpression(QStringLiteral("GetTipoOper \\d+ ms ok \\d+ linhas"))));
+}
+
+void TestServer::callTool_data() {
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("output"); // stdout on success, stderr otherwise
+    const QStringList nf{QStringLiteral("GetNotaFiscal"),  QStringLiteral("\"01\""),
+                         QStringLiteral("\"\""),           QStringLiteral("\"\""),
+                         QStringLiteral("\"S\""),          QStringLiteral("\"'S_1'\""),
+                         QStringLiteral("\"\""),           QStringLiteral("\"2000-01-01\""),
+                         QStringLiteral("\"2099-12-31\""), QStringLiteral("null"),
+                         QStringLiteral("null"),           QStringLiteral("\"\""),
+                         QStringLiteral("\"01\"")};
+    QTest::newRow("notas") << nf << 0 << "\"refs\":[\"S\",\"'S_1'\",\"\",\"\"]";
+    QStringList badDate = nf;
+    badDate[7] = QStringLiteral("\"amanhã\"");
+    QTest::newRow("data inválida") << badDate << 1 << "argumento 7 deve ser data";
+    QTest::newRow("código da receita")
+        << QStringList{QStringLiteral("GetVdCodRece"), QStringLiteral("\"01\""),
+                       QStringLiteral("\"5123\"")}
+        << 0 << "[\"5123\",";
+    QTest::newRow("pacote malformado")
+        << QStringList{QStringLiteral("GeraContaPagar"),
+                       QStringLiteral("\"01\""),
+                       QStringLiteral("\"01\""),
+                       QStringLiteral(
+                           "{\"fields\": [[\"CDFILIAL\",\"string\",4]], \"rows\": [[\"0001\"]]}"),
+                       QStringLiteral("\"\""),
+                       QStringLiteral("\"\""),
+                       QStringLiteral("\"\"")}
+        << 0 << "\"result\":\"Conta a pagar: o pacote deve ter os 21 campos";
+    QTest::newRow("argumentos a menos")
+        << QStringList{QStringLiteral("GetSerie"), QStringLiteral("\"01\"")} << 2
+        << "GetSerie espera 4 argumentos";
+    QTest::newRow("não é JSON") << QStringList{QStringLiteral("GetCodRecePad"),
+                                               QStringLiteral("01x")}
+                                << 1 << "não é um valor JSON";
+    QTest::newRow("sem servidor")
+        << QStringList{QStringLiteral("--port"), QStringLiteral("1"),
+                       QStringLiteral("GetParamFiscal")}
+        << 1 << "Não foi possível conectar ao servidor de aplicação em 127.0.0.1:1";
+}
+
+void TestServer::callTool() {
+    QFETCH(QStringList, args);
+    QFETCH(int, exitCode);
+    QFETCH(QString, output);
+    QProcess p;
+    p.setProgram(qEnvironmentVariable("FIS_BINARY_DIR") + QStringLiteral("/bin/fis98100-call"));
+    if (args.first() != QLatin1String("--port"))
+        args = QStringList{QStringLiteral("--port"), QString::number(m_port)} + args;
+    p.setArguments(args);
+    p.start();
+    QVERIFY(p.waitForFinished(60000));
+    const QString out = QString::fromUtf8(p.readAllStandardOutput());
+    const QString err = QString::fromUtf8(p.readAllStandardError());
+    QCOMPARE(p.exitCode(), exitCode);
+    QVERIFY2((exitCode == 0 ? out : err).contains(output), qPrintable(out + err));
+    if (exitCode == 0)
+        QVERIFY(QJsonDocument::fromJson(out.toUtf8()).isObject());
 }
 
 QTEST_GUILESS_MAIN(TestServer)
