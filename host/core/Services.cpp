@@ -13,7 +13,9 @@ QString Ajusta(const QString& text, int width) {
     return QString(width - text.size(), QLatin1Char('0')) + text;
 }
 
-bool EmptyString(const QString& text) { return text.trimmed().isEmpty(); }
+bool EmptyString(const QString& text) {
+    return text.trimmed().isEmpty();
+}
 
 namespace {
 
@@ -85,8 +87,12 @@ qint64 ToCentavos(double reais) {
     return negative ? -v : v;
 }
 
-QString DateMask() { return QStringLiteral("!99/99/9999;1; "); }
-QString EmptyDateText() { return QStringLiteral("  /  /    "); }
+QString DateMask() {
+    return QStringLiteral("!99/99/9999;1; ");
+}
+QString EmptyDateText() {
+    return QStringLiteral("  /  /    ");
+}
 
 QDate PriDiaMes(const QDate& date) {
     return date.isValid() ? QDate(date.year(), date.month(), 1) : date;
