@@ -137,7 +137,10 @@ TServerAnswer TSocketConnection::call(const QString& method, QCborArray& args,
                                    "aplicação ainda está em andamento.")
                         .arg(method));
     // A socket the server dropped while we were idle is replaced once, before anything is sent;
-    // a call without a connection connects first (host and port read again).
+    // a call without a connection connects first (host and port read again). Without an event
+    // loop between calls the close may not have been noticed yet: a zero-time poll reads it.
+    if (connected())
+        d->socket->waitForReadyRead(0);
     if (!connected() && !connectNow())
         return fail(d->lastError);
 
