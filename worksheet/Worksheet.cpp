@@ -9,6 +9,7 @@
 #include "module/Cli_Fis98100.h"
 
 #include <QFrame>
+#include <QHeaderView>
 #include <QPainter>
 #include <QScrollArea>
 #include <QVBoxLayout>
@@ -135,6 +136,14 @@ void TfrmEmissaoDarfDoc::CreateWorksheet() {
     dbgPadrao = new TDBGrid();
     dbgPadrao->setObjectName(QStringLiteral("dbgPadrao"));
     dbgPadrao->setFrameShape(QFrame::NoFrame);
+    // The column widths are laid out for a narrow 8-point face; the rows hold the 17-pixel
+    // pictures.
+    QFont gridFont = dbgPadrao->font();
+    gridFont.setPointSize(8);
+    gridFont.setStretch(QFont::SemiCondensed);
+    dbgPadrao->setFont(gridFont);
+    dbgPadrao->verticalHeader()->setDefaultSectionSize(
+        qMax(QFontMetrics(gridFont).height() + 6, 19));
     QPalette pal = dbgPadrao->palette();
     pal.setColor(QPalette::Base, pal.color(QPalette::ToolTipBase));
     pal.setColor(QPalette::Text, pal.color(QPalette::ToolTipText));
@@ -144,6 +153,7 @@ void TfrmEmissaoDarfDoc::CreateWorksheet() {
     for (const TColumnDef& c : kColumns) {
         TColumn* col = dbgPadrao->AddColumn(QLatin1String(c.field), c.width);
         col->setReadOnly(c.readOnly);
+        col->setTitleFont(gridFont);
     }
     // The tick column's heading: the tick itself (the symbol-font "4" of old desktops).
     TColumn* tick = dbgPadrao->Columns(0);

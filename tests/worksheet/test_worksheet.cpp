@@ -708,12 +708,19 @@ private slots:
         const int chk = p.indexOf(QStringLiteral("IDCHECK"));
         p.rows[0][chk] = QStringLiteral("C");
         p.rows[2][chk] = QStringLiteral("C");
+        // One issued guide, so that both lights show.
+        p.rows[3][p.indexOf(QStringLiteral("IDSTATUSGUIA"))] = QStringLiteral("S");
         cds()->SetData(p);
         m_form->dtsPadraoStateChange();
         focus(grid());
         grid()->setCurrentIndex(grid()->model()->index(1, IndiceCol(grid(), "VRMULTAGUIA")));
+        // The entry maximises the screen; a common desktop's width shows every column.
+        const QSize design = m_form->size();
+        m_form->resize(1400, 520);
         QTest::qWait(50);
-        QVERIFY(m_form->grab().save(dir + QLatin1Char('/') + name));
+        const bool saved = m_form->grab().save(dir + QLatin1Char('/') + name);
+        m_form->resize(design);
+        QVERIFY(saved);
     }
 };
 
