@@ -166,8 +166,8 @@ private:
     QString m_sql;
 };
 
-// Money travels as whole centavos and becomes NUMERIC(15,2) inside the database, so no binary
-// fraction is ever truncated on the way (QIBASE scales doubles by truncation).
+// Money travels as whole centavos and becomes NUMERIC(15,2) inside the database: the generator
+// computes in integer centavos and no binary fraction is involved on the way.
 const char* const kMoney = "CAST(? AS BIGINT) * 0.01";
 
 QString money(const QString& sqlWithMarks) {
