@@ -577,7 +577,18 @@ void TDBGrid::columnsChanged() {
                     m_columns.push_back(
                         std::make_unique<TColumn>(this, ds->Fields(i)->FieldName()));
     }
-    m_model->reset();
+    // Only a different set of columns needs the model rebuilt; titles and widths do not.
+    QStringList signature;
+    for (const auto& c : m_columns)
+        signature << c->FieldName();
+    if (ds)
+        signature << QString::number(quintptr(ds)) << QString::number(ds->FieldCount());
+    if (signature != m_columnSignature || m_model->columnCount() != ColumnCount()) {
+        m_columnSignature = signature;
+        m_model->reset();
+    } else if (ColumnCount() > 0) {
+        emit m_model->headerDataChanged(Qt::Horizontal, 0, ColumnCount() - 1);
+    }
     applyColumnWidths();
     followDataSet();
 }

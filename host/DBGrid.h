@@ -168,6 +168,7 @@ private:
     int m_pendingColumn = -1;
     bool m_forwardingKey = false;
     bool m_hasFocusInside = false;
+    QStringList m_columnSignature;
 };
 
 // The column index of fieldName in grid (-1 when absent).

@@ -4,10 +4,12 @@
 // TDataSet holds its rows in memory and guarantees:
 //  - States dsInactive, dsBrowse, dsEdit, dsInsert. Field values can be written only in dsEdit or
 //    dsInsert; a read-only field refuses writes (EHostError), except while rows are loaded.
-//  - Leaving a row (First, Next, Prior, Last, MoveBy, setRecNo, GotoBookmark, Close, SetData...)
-//    while it is in dsEdit/dsInsert posts it when a field changed and cancels it when nothing
-//    changed. "Changed" means a written value differs from the row's value before the edit.
-//    When that post fails (a check in BeforePost), the move does not happen and the error goes on.
+//  - Leaving a row (First, Next, Prior, Last, MoveBy, setRecNo, MoveTo, GotoBookmark, Close,
+//    Insert, Append, a new index or filter) while it is in dsEdit/dsInsert posts it when a field
+//    changed and cancels it when nothing changed. Loading a packet (SetData) replaces the rows
+//    and cancels a pending edit: the new data wins. "Changed" means a written value differs from
+//    the row's value before the edit. When that post fails (a check in BeforePost), the move does
+//    not happen and the error goes on.
 //  - Before-events run before anything changes: an exception thrown there (EAbort included)
 //    cancels the operation and propagates to the caller. After-events run once the change is done.
 //  - Edit on an empty dataset inserts (so BeforeInsert governs it).
