@@ -561,6 +561,29 @@ private slots:
         QCOMPARE(m_form->edtNmEmpresa->text(), QString());
     }
 
+    // Another window (an error dialog, say) taking the focus and giving it back is not the
+    // clerk leaving or entering the box: no look-up, no emptied worksheet.
+    void windowSwitchIsNoExitNorEnter() {
+        focus(m_form->medCdEmpresa);
+        m_form->medCdEmpresa->SetText(QStringLiteral("96"));
+        load(checks({QStringLiteral("U"), QStringLiteral("C")}));
+        m_dialogs.clear();
+        QWidget other;
+        other.resize(200, 100);
+        other.show();
+        other.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&other));
+        QVERIFY(m_dialogs.shown.isEmpty());
+        m_form->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m_form));
+        QCOMPARE(QApplication::focusWidget(), m_form->medCdEmpresa);
+        QCOMPARE(cds()->RecordCount(), 2);
+        QVERIFY(m_dialogs.shown.isEmpty());
+        m_form->medCdEmpresa->SetText(QStringLiteral("01"));
+        focus(m_form->cbbReportNames);
+        QVERIFY(m_dialogs.shown.isEmpty());
+    }
+
     void vdEmpresa_data() {
         QTest::addColumn<QString>("code");
         QTest::addColumn<bool>("required");
