@@ -166,6 +166,73 @@ private:
     QString m_sql;
 };
 
+// Inserts rows of one table many at a time: one prepared EXECUTE BLOCK carries `rows` rows, so
+// the engine is entered once per block instead of once per row. Rows are buffered; flushFull()
+// sends every complete block, finish() the rest one row at a time. Money columns take whole
+// centavos.
+class BatchInserter {
+public:
+    struct Column {
+        const char* name;
+        const char* type; // SQL type of the parameter; "MONEY" for centavos into NUMERIC(15,2)
+    };
+
+    BatchInserter(QSqlDatabase db, const QString& table, const QList<Column>& columns, int rows)
+        : m_columns(columns), m_rows(rows), m_block(db, blockSql(table, columns, rows)),
+          m_single(db, blockSql(table, columns, 1)) {}
+
+    void add(const QVariantList& values) { m_pending.append(values); }
+    int pending() const { return int(m_pending.size()); }
+
+    void flushFull() {
+        while (m_pending.size() >= m_rows) {
+            QVariantList block;
+            for (int r = 0; r < m_rows; ++r)
+                block += m_pending.at(r);
+            m_block(block);
+            m_pending.remove(0, m_rows);
+        }
+    }
+
+    void finish() {
+        flushFull();
+        for (const QVariantList& row : std::as_const(m_pending))
+            m_single(row);
+        m_pending.clear();
+    }
+
+private:
+    static QString blockSql(const QString& table, const QList<Column>& columns, int rows) {
+        QStringList params, inserts, names;
+        for (const Column& c : columns)
+            names << QLatin1String(c.name);
+        for (int r = 0; r < rows; ++r) {
+            QStringList values;
+            for (int i = 0; i < columns.size(); ++i) {
+                const QString p = QStringLiteral("P%1_%2").arg(r).arg(i);
+                const bool money = qstrcmp(columns.at(i).type, "MONEY") == 0;
+                params << p + QLatin1Char(' ') +
+                              (money ? QStringLiteral("BIGINT")
+                                     : QString::fromLatin1(columns.at(i).type)) +
+                              QStringLiteral(" = ?");
+                values << (money ? QLatin1Char(':') + p + QStringLiteral(" * 0.01")
+                                 : QLatin1Char(':') + p);
+            }
+            inserts << QStringLiteral("  INSERT INTO %1 (%2) VALUES (%3);")
+                           .arg(table, names.join(QStringLiteral(", ")),
+                                values.join(QStringLiteral(", ")));
+        }
+        return QStringLiteral("EXECUTE BLOCK (%1)\nAS\nBEGIN\n%2\nEND")
+            .arg(params.join(QStringLiteral(", ")), inserts.join(QLatin1Char('\n')));
+    }
+
+    QList<Column> m_columns;
+    int m_rows;
+    Inserter m_block;
+    Inserter m_single;
+    QList<QVariantList> m_pending;
+};
+
 // Money travels as whole centavos and becomes NUMERIC(15,2) inside the database: the generator
 // computes in integer centavos and no binary fraction is involved on the way.
 const char* const kMoney = "CAST(? AS BIGINT) * 0.01";
@@ -427,15 +494,38 @@ DemoSummary fillDemoData(QSqlDatabase db, const DemoOptions& options) {
                 settings({t.code, beneficiary, "DARF", "BCO", "50"});
 
         // Notes and their taxes.
-        Inserter nota(db, money("INSERT INTO NOTAFISCAL (CDFILIAL, NRLANCTONF, CDEMPRESA, "
-                                "CDINSCESTA, CDINSCMUNI, IDENTRSAIDOP, CDTIPOOPER, CDSERIE, "
-                                "NRNOTAFISC, CDCLIENTE, CDFORNECED, IDINSJUR, NRINSJUR, "
-                                "DTEMISSAONF, DTENTRSAID, VRNOTAFISC, CDFILIOPER) "
-                                "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, $, ?)"));
-        Inserter impostoNf(db, money("INSERT INTO IMPOSTONF (CDFILIAL, NRLANCTONF, "
-                                     "CDIMPOSTONFE, VRIMPOSTONF, VRMULTAGUIA, VRJUROGUIA, "
-                                     "DTVENCGUIA, DSHISTGUIAPAGDOC, CDRECEGUIA) "
-                                     "VALUES (?, ?, ?, $, $, $, ?, ?, ?)"));
+        // Notes and their taxes go in blocks; a block of taxes is sent only after the notes it
+        // refers to.
+        BatchInserter nota(db, QStringLiteral("NOTAFISCAL"),
+                           {{"CDFILIAL", "VARCHAR(4)"},
+                            {"NRLANCTONF", "VARCHAR(10)"},
+                            {"CDEMPRESA", "VARCHAR(2)"},
+                            {"CDINSCESTA", "VARCHAR(16)"},
+                            {"CDINSCMUNI", "VARCHAR(16)"},
+                            {"IDENTRSAIDOP", "VARCHAR(1)"},
+                            {"CDTIPOOPER", "VARCHAR(2)"},
+                            {"CDSERIE", "VARCHAR(5)"},
+                            {"NRNOTAFISC", "VARCHAR(20)"},
+                            {"CDCLIENTE", "VARCHAR(21)"},
+                            {"CDFORNECED", "VARCHAR(21)"},
+                            {"IDINSJUR", "VARCHAR(1)"},
+                            {"NRINSJUR", "VARCHAR(20)"},
+                            {"DTEMISSAONF", "DATE"},
+                            {"DTENTRSAID", "DATE"},
+                            {"VRNOTAFISC", "MONEY"},
+                            {"CDFILIOPER", "VARCHAR(4)"}},
+                           40);
+        BatchInserter impostoNf(db, QStringLiteral("IMPOSTONF"),
+                                {{"CDFILIAL", "VARCHAR(4)"},
+                                 {"NRLANCTONF", "VARCHAR(10)"},
+                                 {"CDIMPOSTONFE", "VARCHAR(2)"},
+                                 {"VRIMPOSTONF", "MONEY"},
+                                 {"VRMULTAGUIA", "MONEY"},
+                                 {"VRJUROGUIA", "MONEY"},
+                                 {"DTVENCGUIA", "DATE"},
+                                 {"DSHISTGUIAPAGDOC", "VARCHAR(255)"},
+                                 {"CDRECEGUIA", "VARCHAR(4)"}},
+                                40);
         int totalWeight = 0;
         for (const Company& c : std::as_const(companies))
             totalWeight += c.weight;
@@ -494,10 +584,15 @@ DemoSummary fillDemoData(QSqlDatabase db, const DemoOptions& options) {
                                                            rng.between(0, 1000000) / 1000000.0;
             const qint64 noteValue = qint64(std::llround(std::exp(logValue)));
 
-            nota({branch, entry, company->code, textOrNull(ie), textOrNull(im), exit ? "S" : "E",
-                  opType, series, number, customer ? QVariant(party.code) : kNullText,
-                  customer ? kNullText : QVariant(party.code), party.type, party.registration,
-                  emission, entrySaid, noteValue, operBranch});
+            if (nota.pending() == 40) {
+                nota.flushFull();
+                impostoNf.flushFull();
+            }
+            nota.add({branch, entry, company->code, textOrNull(ie), textOrNull(im),
+                      exit ? "S" : "E", opType, series, number,
+                      customer ? QVariant(party.code) : kNullText,
+                      customer ? kNullText : QVariant(party.code), party.type, party.registration,
+                      emission, entrySaid, noteValue, operBranch});
             ++summary.notes;
 
             // Tax amounts in tenths of a percent of the note value.
@@ -544,10 +639,13 @@ DemoSummary fillDemoData(QSqlDatabase db, const DemoOptions& options) {
                                        amount, fine, interest, dueDate, entrySaid});
                     }
                 }
-                impostoNf({branch, entry, tax, amount, fine, interest, due, history, revenue});
+                impostoNf.add({branch, entry, tax, amount, fine, interest, due, history, revenue});
                 ++summary.noteTaxes;
             }
         }
+
+        nota.finish();
+        impostoNf.finish();
 
         // Guides already issued: their payables, then the notes' status.
         if (!issues.isEmpty()) {
