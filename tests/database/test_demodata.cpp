@@ -304,6 +304,25 @@ private slots:
         QVERIFY(next > scalar(m_db, "SELECT MAX(NRCONTAPAGAR) FROM CONTAPAGAR").toInt());
     }
 
+    // A second fill of the same database collides with the first and leaves it as it was.
+    void failedFillChangesNothing() {
+        const int notes = scalar(m_db, "SELECT COUNT(*) FROM NOTAFISCAL").toInt();
+        const int customers = scalar(m_db, "SELECT COUNT(*) FROM CLIENTE").toInt();
+        FisDb::DemoOptions options;
+        options.notes = 10;
+        options.seed = 12345;
+        try {
+            FisDb::fillDemoData(m_db, options);
+            QFAIL("a filled database was filled again");
+        } catch (const EHostError& e) {
+            QVERIFY2(e.text().contains(QStringLiteral("EMPRESA")), qPrintable(e.text()));
+        }
+        QCOMPARE(scalar(m_db, "SELECT COUNT(*) FROM NOTAFISCAL").toInt(), notes);
+        QCOMPARE(scalar(m_db, "SELECT COUNT(*) FROM CLIENTE").toInt(), customers);
+        QVERIFY(m_db.transaction()); // fails while the fill's transaction is still open
+        QVERIFY(m_db.rollback());
+    }
+
     void sameSeedSameData() {
         FisDb::DemoOptions options;
         options.notes = 120;
