@@ -404,6 +404,25 @@ private slots:
             QVERIFY2(!s.endsWith(QLatin1Char(';')), qPrintable(s));
     }
 
+    // Synchronous writes are off only while the database is being made.
+    void createdDatabaseSettings() {
+        QCOMPARE(scalar(m_db, "SELECT MON$FORCED_WRITES FROM MON$DATABASE").toInt(), 1);
+        QCOMPARE(scalar(m_db, "SELECT MON$PAGE_SIZE FROM MON$DATABASE").toInt(), 8192);
+        QCOMPARE(scalar(m_db, "SELECT MON$SQL_DIALECT FROM MON$DATABASE").toInt(), 3);
+        QCOMPARE(scalar(m_db, "SELECT TRIM(RDB$CHARACTER_SET_NAME) FROM RDB$DATABASE").toString(),
+                 QStringLiteral("UTF8"));
+        // texts round-trip in UTF8
+        QVERIFY(m_db.transaction());
+        QSqlQuery q(m_db);
+        QVERIFY(q.prepare(
+            QStringLiteral("UPDATE EMPRESA SET NMRAZSOCEMPR = ? WHERE CDEMPRESA = '03'")));
+        q.addBindValue(QStringLiteral("Ação & Câmbio São João Ltda. – ü€"));
+        QVERIFY(q.exec());
+        QCOMPARE(scalar(m_db, "SELECT NMRAZSOCEMPR FROM EMPRESA WHERE CDEMPRESA = '03'").toString(),
+                 QStringLiteral("Ação & Câmbio São João Ltda. – ü€"));
+        QVERIFY(m_db.rollback());
+    }
+
     void refusesToOverwrite() {
         const QByteArray before = [&] {
             QFile f(m_path);
