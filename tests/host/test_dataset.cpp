@@ -59,6 +59,7 @@ private slots:
     void readOnlyFieldRefusesWrites();
     void fieldByNameNamesMissingField();
     void insertUnmodifiedIsDropped();
+    void filterHidesRowsAndResets();
 };
 
 void TestDataSet::leavingModifiedRowPosts_data() {
@@ -496,6 +497,26 @@ void TestDataSet::insertUnmodifiedIsDropped() {
     QCOMPARE(ds.ChangeCount(), 1);
     ds.Last();
     QCOMPARE(key(ds), QStringLiteral("9"));
+}
+
+void TestDataSet::filterHidesRowsAndResets() {
+    TClientDataSet ds;
+    defineNotes(ds);
+    ds.SetData(notesPacket(5));
+    ds.OnFilterRecord = [](TDataSet* d, bool& accept) {
+        accept = d->FieldByName(QStringLiteral("QTITENS"))->AsInteger() % 2 == 1;
+    };
+    ds.setFilter(QStringLiteral("QTITENS impar"));
+    ds.setRecNo(3);
+    ds.setFiltered(true);
+    QCOMPARE(ds.RecordCount(), 3);
+    QCOMPARE(key(ds), QStringLiteral("0000000003")); // the current row stays current
+    QCOMPARE(ds.RecNo(), 2);
+    ds.setFiltered(false);
+    ds.setFilter(QString());
+    QCOMPARE(ds.RecordCount(), 5);
+    QCOMPARE(ds.RecNo(), 3);
+    QCOMPARE(ds.Filter(), QString());
 }
 
 QTEST_GUILESS_MAIN(TestDataSet)

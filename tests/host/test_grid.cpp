@@ -71,6 +71,7 @@ private slots:
     void displayUsesFieldText();
     void drawHookAndOliveTransparency();
     void ellipsisButtonRunsHandlerAndCommits();
+    void colEnterSwitchesEditingAndSuspendedUpdates();
 };
 
 void TestGrid::init() {
@@ -361,6 +362,37 @@ void TestGrid::ellipsisButtonRunsHandlerAndCommits() {
     QTRY_VERIFY(!grid->viewport()->findChild<QToolButton*>());
     QCOMPARE(field("VRMULTAGUIA")->AsFloat(), 42.0);
     QCOMPARE(ds->State(), dsEdit);
+}
+
+void TestGrid::colEnterSwitchesEditingAndSuspendedUpdates() {
+    // The worksheet's rule: editing only in the editable amount and date columns.
+    QStringList entered;
+    grid->OnColEnter = [&] {
+        TField* f = grid->SelectedField();
+        entered << (f ? f->FieldName() : QStringLiteral("-"));
+        const bool editable = f && (f->FieldName() == QLatin1String("VRMULTAGUIA") ||
+                                    f->FieldName() == QLatin1String("DTVENCGUIA"));
+        grid->setOptions(editable ? grid->Options() | dgEditing : grid->Options() & ~dgEditing);
+    };
+    ds->First();
+    grid->setSelectedIndex(0);
+    grid->setSelectedIndex(2);
+    pressKey(Qt::Key_Left);
+    // Column 0 was already selected: only real column changes enter.
+    QCOMPARE(entered, (QStringList{"VRMULTAGUIA", "NRNOTAFISC"}));
+    QVERIFY(!(grid->Options() & dgEditing));
+    typeText(QStringLiteral("7"));
+    QCOMPARE(ds->State(), dsBrowse);
+    // While suspended the grid does not follow; on resume it shows the dataset's row.
+    grid->BeginUpdate();
+    grid->BeginUpdate();
+    ds->Last();
+    QCOMPARE(grid->currentIndex().row(), 0);
+    grid->EndUpdate();
+    QCOMPARE(grid->currentIndex().row(), 0);
+    grid->EndUpdate();
+    QCOMPARE(grid->currentIndex().row(), 3);
+    QCOMPARE(grid->SelectedField()->FieldName(), QStringLiteral("NRNOTAFISC"));
 }
 
 QTEST_MAIN(TestGrid)
