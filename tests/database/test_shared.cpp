@@ -15,17 +15,23 @@ class TestShared : public QObject {
     QString m_root;
     QString m_path;
 
+    static void startIsql(QProcess& p, const QString& script) {
+        const QString exe = QStandardPaths::findExecutable(QStringLiteral("isql-fb"));
+        p.start(exe, {QStringLiteral("-q"), QStringLiteral("-ch"), QStringLiteral("UTF8")});
+        if (p.waitForStarted(10000)) {
+            p.write(script.toUtf8());
+            p.closeWriteChannel();
+        }
+    }
+
     // Runs isql-fb on script with this process's environment; returns its standard output.
     QString isql(const QString& script, bool* ok) {
-        const QString exe = QStandardPaths::findExecutable(QStringLiteral("isql-fb"));
         QProcess p;
-        p.start(exe, {QStringLiteral("-q"), QStringLiteral("-ch"), QStringLiteral("UTF8")});
-        if (!p.waitForStarted(10000)) {
+        startIsql(p, script);
+        if (p.state() == QProcess::NotRunning) {
             *ok = false;
             return {};
         }
-        p.write(script.toUtf8());
-        p.closeWriteChannel();
         *ok = p.waitForFinished(30000) && p.exitCode() == 0;
         const QString err = QString::fromUtf8(p.readAllStandardError());
         if (!err.isEmpty())
@@ -122,6 +128,70 @@ private slots:
             db.close();
         }
         QSqlDatabase::removeDatabase(QStringLiteral("mine"));
+    }
+
+    // Two clerks issue one note and tax at the same moment from two processes: the second insert
+    // waits for the first transaction and then fails; one payable remains.
+    void twoProcessesCannotIssueOneGuideTwice() {
+        if (QStandardPaths::findExecutable(QStringLiteral("isql-fb")).isEmpty())
+            QSKIP("isql-fb is not installed");
+        {
+            QSqlDatabase db = FisDb::openConnection(m_path, QStringLiteral("clerk1"));
+            QSqlQuery q(db);
+            QVERIFY(q.exec(QStringLiteral(
+                "SELECT FIRST 1 I.CDFILIAL, I.NRLANCTONF, I.CDIMPOSTONFE FROM IMPOSTONF I "
+                "JOIN IMPOSTOCONTAPAG P ON P.CDIMPOSTONFE = I.CDIMPOSTONFE "
+                "WHERE I.IDSTATUSGUIA = 'N' ORDER BY 1, 2, 3")));
+            QVERIFY(q.next());
+            const QString where =
+                QStringLiteral("CDFILIAL = '%1' AND NRLANCTONF = '%2' AND "
+                               "CDIMPOSTONFE = '%3'")
+                    .arg(q.value(0).toString(), q.value(1).toString(), q.value(2).toString());
+            const QString insert =
+                QStringLiteral("INSERT INTO CONTAPAGAR (CDEMPRESA, CDFILIAL, NRLANCTONF, "
+                               "CDIMPOSTONFE, CDFORNECED, CDTIPOCONTAPAG, CDTIPOBAIXAPAG, "
+                               "CDTIPOOPERPAG, VRCONTAPAGAR, DTVENCGUIA, STBARRAGUIA, "
+                               "STLINHADIGI, DSHISTGUIAPAGDOC) "
+                               "SELECT N.CDEMPRESA, I.CDFILIAL, I.NRLANCTONF, I.CDIMPOSTONFE, "
+                               "'F000000', 'DARF', 'BCO', '50', I.VRIMPOSTONF, CURRENT_DATE, "
+                               "'%1', 'linha', '%2' FROM IMPOSTONF I JOIN NOTAFISCAL N ON "
+                               "N.CDFILIAL = I.CDFILIAL AND N.NRLANCTONF = I.NRLANCTONF "
+                               "WHERE %3")
+                    .arg(QString(44, QLatin1Char('8')));
+            QString whereI = where;
+            whereI.replace(QStringLiteral("CD"), QStringLiteral("I.CD"))
+                .replace(QStringLiteral("NR"), QStringLiteral("I.NR"));
+            q.finish();
+
+            QVERIFY(db.transaction());
+            QVERIFY2(q.exec(insert.arg(QStringLiteral("clerk 1"), whereI)),
+                     qPrintable(q.lastError().text()));
+            QCOMPARE(q.numRowsAffected(), 1);
+
+            QProcess clerk2;
+            startIsql(clerk2, QStringLiteral("CONNECT '%1' USER 'SYSDBA' PASSWORD 'masterkey';\n"
+                                             "%2;\nCOMMIT;\n")
+                                  .arg(m_path, insert.arg(QStringLiteral("clerk 2"), whereI)));
+            QVERIFY(clerk2.state() != QProcess::NotRunning);
+            // the second clerk waits on the first one's uncommitted payable
+            QVERIFY(!clerk2.waitForFinished(1500));
+            QVERIFY(db.commit());
+            QVERIFY(clerk2.waitForFinished(30000));
+            const QString err = QString::fromUtf8(clerk2.readAllStandardError());
+            QVERIFY2(err.contains(QStringLiteral("UQ_CONTAPAGAR_NOTA_IMPOSTO")) ||
+                         err.contains(QStringLiteral("concurrent")),
+                     qPrintable(err));
+
+            QCOMPARE(scalar(db, QStringLiteral("SELECT COUNT(*) FROM CONTAPAGAR WHERE ") + where)
+                         .toInt(),
+                     1);
+            QCOMPARE(
+                scalar(db, QStringLiteral("SELECT DSHISTGUIAPAGDOC FROM CONTAPAGAR WHERE ") + where)
+                    .toString(),
+                QStringLiteral("clerk 1"));
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("clerk1"));
     }
 
     void cleanupTestCase() { FisDb::shutdown(); }
