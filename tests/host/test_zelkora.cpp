@@ -3,7 +3,11 @@
 
 #include <QFile>
 #include <QTemporaryDir>
+#include <QTemporaryFile>
 #include <QTest>
+
+#include <cstdio>
+#include <unistd.h>
 
 class TestZelkora : public QObject {
     Q_OBJECT
@@ -117,6 +121,23 @@ private slots:
         QCOMPARE(Zelkora::WebPort(), 21981);
         Zelkora::SetCommandLine({QStringLiteral("--server-port"), value});
         QCOMPARE(Zelkora::WebPort(), 21981);
+    }
+
+    void invalidValueReportedOnce() {
+        writeIni("[Server]\nPort=porta\n");
+        QTemporaryFile log;
+        QVERIFY(log.open());
+        std::fflush(stderr);
+        const int saved = dup(2);
+        dup2(log.handle(), 2);
+        for (int i = 0; i < 3; ++i)
+            QCOMPARE(Zelkora::WebPort(), 21981);
+        std::fflush(stderr);
+        dup2(saved, 2);
+        ::close(saved);
+        log.seek(0);
+        const QByteArray text = log.readAll();
+        QCOMPARE(text.count("invalid server port 'porta'"), 1);
     }
 
     void invalidProcessingDateIsToday() {
