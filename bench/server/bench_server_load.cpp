@@ -57,7 +57,7 @@ QString noteSql(const QString& company, const QString& tax) {
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QStringList a = app.arguments().mid(1);
-    int notes = 312000;
+    int notes = 330000;
     int runs = 3;
     QString dbPath;
     bool keep = false;
