@@ -282,8 +282,9 @@ TDataPacket packetFrom(QSqlQuery& q, const QList<TPacketField>& fields) {
             }
             case TFieldType::Float:
                 // Every float here is money kept with two decimals; the driver's scaling
-                // leaves binary residue (1469.6200000000001) that must not travel.
-                row.append(RoundDec(v.toDouble(), 2));
+                // leaves binary residue (1469.6200000000001) that must not travel. The residue
+                // is far below a centavo, so the nearest whole centavo is exact.
+                row.append(double(std::llround(v.toDouble() * 100)) / 100);
                 break;
             case TFieldType::Integer:
                 row.append(v.toLongLong());
