@@ -70,12 +70,42 @@ QLineEdit* lineEditOf(QWidget* editor) {
     return nullptr;
 }
 
+// The typed characters of a masked text without the mask's literals ("123.456" -> "123456"),
+// for masks whose save flag is 0.
+QString withoutLiterals(const QString& qtMask, const QString& shown) {
+    const int semi = qtMask.lastIndexOf(QLatin1Char(';'));
+    const QString mask = semi >= 0 ? qtMask.left(semi) : qtMask;
+    const QChar blank = semi >= 0 && semi + 1 < qtMask.size() ? qtMask[semi + 1] : QChar(' ');
+    static const QString placeholders = QStringLiteral("AaNnXx90Dd#HhBb");
+    QString out;
+    int pos = 0;
+    for (int i = 0; i < mask.size() && pos < shown.size(); ++i) {
+        const QChar m = mask[i];
+        if (m == QLatin1Char('>') || m == QLatin1Char('<') || m == QLatin1Char('!'))
+            continue;
+        if (m == QLatin1Char('\\')) {
+            ++i;
+            ++pos;
+            continue;
+        }
+        if (placeholders.contains(m) && shown[pos] != blank)
+            out += shown[pos];
+        ++pos;
+    }
+    return out;
+}
+
 QString editorText(QWidget* editor) {
     QLineEdit* e = lineEditOf(editor);
     if (!e)
         return QString();
-    // With a mask the text as shown, blanks included ("12/05/    "), as the field expects it.
-    return e->inputMask().isEmpty() ? e->text() : e->displayText();
+    if (e->inputMask().isEmpty())
+        return e->text();
+    // With a mask the text as shown, blanks included ("12/05/    "), as the field expects it,
+    // unless the field's mask says its literals are not kept.
+    if (e->property("fisNoLiterals").toBool())
+        return withoutLiterals(e->inputMask(), e->displayText());
+    return e->displayText();
 }
 } // namespace
 
@@ -299,11 +329,13 @@ public:
         }
         if (f) {
             const QString mask = qtInputMask(f->EditMask());
-            if (!mask.isEmpty())
+            if (!mask.isEmpty()) {
                 line->setInputMask(mask);
-            else if ((f->DataType() == TFieldType::String ||
-                      f->DataType() == TFieldType::FixedChar) &&
-                     f->Size() > 0)
+                const QStringList parts = f->EditMask().split(QLatin1Char(';'));
+                line->setProperty("fisNoLiterals", parts.size() >= 2 && parts[1] == "0");
+            } else if ((f->DataType() == TFieldType::String ||
+                        f->DataType() == TFieldType::FixedChar) &&
+                       f->Size() > 0)
                 line->setMaxLength(f->Size());
             line->setAlignment(f->Alignment() & Qt::AlignHorizontal_Mask);
         }

@@ -72,6 +72,8 @@ private slots:
     void drawHookAndOliveTransparency();
     void ellipsisButtonRunsHandlerAndCommits();
     void colEnterSwitchesEditingAndSuspendedUpdates();
+    void maskedEditorKeepsLiteralsByFlag_data();
+    void maskedEditorKeepsLiteralsByFlag();
 };
 
 void TestGrid::init() {
@@ -393,6 +395,27 @@ void TestGrid::colEnterSwitchesEditingAndSuspendedUpdates() {
     grid->EndUpdate();
     QCOMPARE(grid->currentIndex().row(), 3);
     QCOMPARE(grid->SelectedField()->FieldName(), QStringLiteral("NRNOTAFISC"));
+}
+
+void TestGrid::maskedEditorKeepsLiteralsByFlag_data() {
+    QTest::addColumn<QString>("mask");
+    QTest::addColumn<QString>("stored");
+    QTest::newRow("literals dropped") << "000.000.000-00;0;_"
+                                      << "12345678901";
+    QTest::newRow("literals kept") << "000.000.000-00;1;_"
+                                   << "123.456.789-01";
+}
+
+void TestGrid::maskedEditorKeepsLiteralsByFlag() {
+    QFETCH(QString, mask);
+    QFETCH(QString, stored);
+    field("NRNOTAFISC")->setEditMask(mask);
+    grid->Columns(1)->setReadOnly(false);
+    ds->First();
+    grid->setSelectedIndex(1);
+    typeText(QStringLiteral("12345678901"));
+    pressKey(Qt::Key_Return);
+    QTRY_COMPARE(field("NRNOTAFISC")->AsString(), stored);
 }
 
 QTEST_MAIN(TestGrid)
