@@ -80,10 +80,10 @@ QString credential(const char* envName, const char* fallback) {
 }
 
 // Creates the empty database file through the client library: QIBASE cannot create one.
-void createEmptyDatabase(const QString& spec) {
+void createEmptyDatabase(const QString& location) {
     const QString sql = QStringLiteral("CREATE DATABASE %1 USER %2 PASSWORD %3 PAGE_SIZE 8192 "
                                        "DEFAULT CHARACTER SET UTF8")
-                            .arg(quoted(spec), quoted(credential("ISC_USER", kUser)),
+                            .arg(quoted(location), quoted(credential("ISC_USER", kUser)),
                                  quoted(credential("ISC_PASSWORD", kPassword)));
     const QByteArray text = sql.toUtf8();
     ISC_STATUS_ARRAY status = {};
@@ -92,7 +92,7 @@ void createEmptyDatabase(const QString& spec) {
     if (isc_dsql_execute_immediate(status, &db, &tr, 0, text.constData(), SQL_DIALECT_V6,
                                    nullptr)) {
         throw EHostError(QStringLiteral("Não foi possível criar o banco de dados %1: %2")
-                             .arg(spec, statusText(status)));
+                             .arg(location, statusText(status)));
     }
     ISC_STATUS_ARRAY detachStatus = {};
     isc_detach_database(detachStatus, &db);
@@ -101,7 +101,7 @@ void createEmptyDatabase(const QString& spec) {
 // Switches synchronous page writes of the database on or off (a header flag, set by attaching
 // with isc_dpb_force_write). Loading a new database with them off is many times faster; they
 // are switched on again before anyone else uses the file.
-void setForcedWrites(const QString& spec, bool on) {
+void setForcedWrites(const QString& location, bool on) {
     const QByteArray user = credential("ISC_USER", kUser).toUtf8();
     const QByteArray password = credential("ISC_PASSWORD", kPassword).toUtf8();
     QByteArray dpb;
@@ -109,13 +109,13 @@ void setForcedWrites(const QString& spec, bool on) {
     dpb.append(char(isc_dpb_user_name)).append(char(user.size())).append(user);
     dpb.append(char(isc_dpb_password)).append(char(password.size())).append(password);
     dpb.append(char(isc_dpb_force_write)).append(char(1)).append(char(on ? 1 : 0));
-    const QByteArray path = spec.toUtf8();
+    const QByteArray path = location.toUtf8();
     ISC_STATUS_ARRAY status = {};
     isc_db_handle db = 0;
     if (isc_attach_database(status, short(path.size()), path.constData(), &db, short(dpb.size()),
                             dpb.constData())) {
         throw EHostError(QStringLiteral("Não foi possível ajustar o banco de dados %1: %2")
-                             .arg(spec, statusText(status)));
+                             .arg(location, statusText(status)));
     }
     ISC_STATUS_ARRAY detachStatus = {};
     isc_detach_database(detachStatus, &db);
@@ -169,12 +169,12 @@ QString prepareEnvironment(const QString& rootDir) {
     return root;
 }
 
-bool isRemoteSpec(const QString& spec) {
+bool isRemoteLocation(const QString& location) {
     // "host:path", "host/3050:path"; a local path has a slash before any colon.
-    const int colon = spec.indexOf(QLatin1Char(':'));
+    const int colon = location.indexOf(QLatin1Char(':'));
     if (colon <= 0)
         return false;
-    const QString head = spec.left(colon);
+    const QString head = location.left(colon);
     return !head.startsWith(QLatin1Char('/')) && !head.contains(QLatin1Char('\\')) &&
            !(head.size() == 1 && head.at(0).isLetter()); // a drive letter
 }
@@ -219,38 +219,38 @@ QStringList schemaStatements() {
     return splitScript(QString::fromUtf8(detail::kSchemaSql));
 }
 
-QSqlDatabase openConnection(const QString& spec, const QString& connectionName) {
+QSqlDatabase openConnection(const QString& location, const QString& connectionName) {
     if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QIBASE")))
         throw EHostError(QStringLiteral("O driver QIBASE do Qt não está instalado."));
     if (QSqlDatabase::contains(connectionName))
         QSqlDatabase::removeDatabase(connectionName);
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QIBASE"), connectionName);
-    db.setDatabaseName(spec);
+    db.setDatabaseName(location);
     db.setUserName(credential("ISC_USER", kUser));
     db.setPassword(credential("ISC_PASSWORD", kPassword));
     db.setConnectOptions(QStringLiteral("ISC_DPB_LC_CTYPE=UTF8"));
-    if (!isRemoteSpec(spec) && !QFileInfo::exists(spec)) {
+    if (!isRemoteLocation(location) && !QFileInfo::exists(location)) {
         db = QSqlDatabase();
         QSqlDatabase::removeDatabase(connectionName);
-        throw EHostError(QStringLiteral("Banco de dados não encontrado: %1").arg(spec));
+        throw EHostError(QStringLiteral("Banco de dados não encontrado: %1").arg(location));
     }
     if (!db.open()) {
         const QSqlError error = db.lastError();
         db = QSqlDatabase();
         QSqlDatabase::removeDatabase(connectionName);
         throw EHostError(QStringLiteral("Não foi possível abrir o banco de dados %1: %2 %3")
-                             .arg(spec, error.driverText(), error.databaseText())
+                             .arg(location, error.driverText(), error.databaseText())
                              .trimmed());
     }
     return db;
 }
 
-void createDatabase(const QString& spec, bool demo, int notes) {
-    const bool local = !isRemoteSpec(spec);
-    if (spec.trimmed().isEmpty())
+void createDatabase(const QString& location, bool demo, int notes) {
+    const bool local = !isRemoteLocation(location);
+    if (location.trimmed().isEmpty())
         throw EHostError(QStringLiteral("Informe o arquivo do banco de dados."));
     if (local) {
-        const QFileInfo file(spec);
+        const QFileInfo file(location);
         if (file.exists())
             throw EHostError(
                 QStringLiteral("O banco de dados %1 já existe; ele não será sobrescrito.")
@@ -260,14 +260,14 @@ void createDatabase(const QString& spec, bool demo, int notes) {
                 QStringLiteral("Não foi possível criar a pasta %1.").arg(file.absolutePath()));
     }
 
-    createEmptyDatabase(spec);
+    createEmptyDatabase(location);
 
     const QString name =
         QStringLiteral("fisdb-create-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
     try {
-        setForcedWrites(spec, false);
+        setForcedWrites(location, false);
         {
-            QSqlDatabase db = openConnection(spec, name);
+            QSqlDatabase db = openConnection(location, name);
             // The whole schema in one transaction: all of it or nothing.
             if (!db.transaction())
                 throw EHostError(db.lastError().text());
@@ -289,14 +289,14 @@ void createDatabase(const QString& spec, bool demo, int notes) {
             db.close();
         }
         QSqlDatabase::removeDatabase(name);
-        setForcedWrites(spec, true);
+        setForcedWrites(location, true);
     } catch (...) {
         if (QSqlDatabase::contains(name)) {
             QSqlDatabase::database(name, false).close();
             QSqlDatabase::removeDatabase(name);
         }
         if (local)
-            QFile::remove(spec); // a half-made database is worse than none
+            QFile::remove(location); // a half-made database is worse than none
         throw;
     }
 }

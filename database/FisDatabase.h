@@ -1,7 +1,7 @@
 #pragma once
 // The project's Firebird database: where it lives, how a process reaches it, how it is made.
 //
-// A database spec is either a file path (the embedded engine opens the file in this process)
+// A database location is either a file path (the embedded engine opens the file in this process)
 // or "host:path" / "host/port:path" (a Firebird server). Several processes may have one
 // embedded file open at once because the project's own Firebird root runs the engine in
 // SuperClassic mode and gives every process the same lock folder.
@@ -23,18 +23,18 @@ QString defaultDataDir();
 // <data dir>/fis98100.fdb
 QString defaultDatabasePath();
 
-// True when spec names a database on a Firebird server rather than a local file.
-bool isRemoteSpec(const QString& spec);
+// True when location names a database on a Firebird server rather than a local file.
+bool isRemoteLocation(const QString& location);
 
 // Creates the database, its schema (tables, PARAM, NVLSTR) and, with demo, the demo data with
 // the given number of notes. Refuses an existing file. A local file left half made by a failure
 // is removed again. Throws EHostError with a readable text.
-void createDatabase(const QString& spec, bool demo, int notes = 300);
+void createDatabase(const QString& location, bool demo, int notes = 300);
 
-// A QIBASE connection to spec registered under connectionName (replacing one of that name),
+// A QIBASE connection to location registered under connectionName (replacing one of that name),
 // opened as SYSDBA with UTF8 texts. ISC_USER / ISC_PASSWORD override the credentials for a
 // server. Throws EHostError carrying the driver's text.
-QSqlDatabase openConnection(const QString& spec, const QString& connectionName);
+QSqlDatabase openConnection(const QString& location, const QString& connectionName);
 
 // Closes every attachment of this process and stops the embedded engine's threads. Call it
 // after the last connection is closed and before the Firebird root or lock folder goes away

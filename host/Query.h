@@ -2,8 +2,8 @@
 // The host database module and the multi-dialect read-only query.
 //
 // TDBGeral holds the host's database connection (dtmDBGeral()). The application or a test opens
-// the connection (FisDb::openConnection for a database spec, or any QSqlDatabase of its own) and
-// hands it over with setDatabase.
+// the connection (FisDb::openConnection for a database location, or any QSqlDatabase of its own)
+// and hands it over with setDatabase.
 //
 // TADOIBQuery carries one SQL text per dialect and runs the one of the driver in use:
 //   QIBASE -> SQL_IB; QODBC on SQL Server -> SQL_MSSQL; QOCI, or QODBC on Oracle -> SQL_ORACLE.

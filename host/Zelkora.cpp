@@ -187,8 +187,8 @@ QDate DataProc(const QString& branch) {
     return QDate::currentDate();
 }
 
-QString DatabaseSpec() {
-    const QString v = lookup(QStringLiteral("database"), QStringLiteral("Database/Spec"));
+QString DatabaseLocation() {
+    const QString v = lookup(QStringLiteral("database"), QStringLiteral("Database/Path"));
     return v.isEmpty() ? DataDir() + QStringLiteral("/fis98100.fdb") : v;
 }
 

@@ -8,7 +8,7 @@
 //   [Reports]  Dir (<data dir>/reports, or the source tree's database/reports when present)
 //   [Branch]   Code ("0001"); ProcessingDate.<code> or ProcessingDate (today), dd/MM/yyyy or
 //              yyyy-MM-dd
-//   [Database] Spec (<data dir>/fis98100.fdb)
+//   [Database] Path (<data dir>/fis98100.fdb)
 //   [Modules]  <screen code> = path of the module library (no default here: the client decides)
 // Overrides: --server-host, --server-port, --report-dir, --branch, --database, --config, as
 // "--name value" or "--name=value". An invalid value falls back to the default and is reported
@@ -25,7 +25,7 @@ FIS_EXPORT int WebPort();
 FIS_EXPORT QString ReportDir();
 FIS_EXPORT QString FiliProc();
 FIS_EXPORT QDate DataProc(const QString& branch);
-FIS_EXPORT QString DatabaseSpec();
+FIS_EXPORT QString DatabaseLocation();
 // Keeps the overrides found in args (other arguments are ignored); replaces earlier overrides.
 FIS_EXPORT void SetCommandLine(const QStringList& args);
 // Uses path as the INI file (empty: back to the default search).

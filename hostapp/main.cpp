@@ -95,8 +95,8 @@ int main(int argc, char** argv) {
             // Lookups run on the host database; without it the client still runs.
             HostGuard::run([] {
                 FisDb::prepareEnvironment();
-                dtmDBGeral()->setDatabase(
-                    FisDb::openConnection(Zelkora::DatabaseSpec(), QStringLiteral("dtmDBGeral")));
+                dtmDBGeral()->setDatabase(FisDb::openConnection(Zelkora::DatabaseLocation(),
+                                                                QStringLiteral("dtmDBGeral")));
             });
         }
         for (const QString& code : toOpen)

@@ -25,8 +25,8 @@ namespace {
 class TClientWorker : public QObject {
     Q_OBJECT
 public:
-    TClientWorker(qintptr descriptor, QString spec, qint64 maxFrame, quint64 number)
-        : m_descriptor(descriptor), m_spec(std::move(spec)), m_reader(maxFrame),
+    TClientWorker(qintptr descriptor, QString location, qint64 maxFrame, quint64 number)
+        : m_descriptor(descriptor), m_location(std::move(location)), m_reader(maxFrame),
           m_connName(QStringLiteral("fis98100-client-%1").arg(number)), m_number(number),
           m_dispatcher([this] { return database(); }) {}
 
@@ -64,7 +64,7 @@ private:
         QSqlDatabase db = QSqlDatabase::database(m_connName, false);
         if (db.isValid() && db.isOpen())
             return db;
-        return FisDb::openConnection(m_spec, m_connName);
+        return FisDb::openConnection(m_location, m_connName);
     }
 
     void send(const QCborMap& answer, const QCborValue& id) {
@@ -116,7 +116,7 @@ private:
     }
 
     qintptr m_descriptor;
-    QString m_spec;
+    QString m_location;
     TFrameReader m_reader;
     QString m_connName;
     quint64 m_number;
@@ -127,12 +127,12 @@ private:
 
 } // namespace
 
-TAppServer::TAppServer(const QString& databaseSpec, qint64 maxFrame, QObject* parent)
-    : QTcpServer(parent), m_spec(databaseSpec), m_maxFrame(maxFrame) {}
+TAppServer::TAppServer(const QString& databaseLocation, qint64 maxFrame, QObject* parent)
+    : QTcpServer(parent), m_location(databaseLocation), m_maxFrame(maxFrame) {}
 
 void TAppServer::incomingConnection(qintptr descriptor) {
     auto* thread = new QThread;
-    auto* worker = new TClientWorker(descriptor, m_spec, m_maxFrame, ++m_clients);
+    auto* worker = new TClientWorker(descriptor, m_location, m_maxFrame, ++m_clients);
     worker->moveToThread(thread);
     connect(thread, &QThread::started, worker, &TClientWorker::start);
     connect(worker, &TClientWorker::finished, thread, &QThread::quit);

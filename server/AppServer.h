@@ -7,13 +7,13 @@
 class TAppServer : public QTcpServer {
     Q_OBJECT
 public:
-    TAppServer(const QString& databaseSpec, qint64 maxFrame, QObject* parent = nullptr);
+    TAppServer(const QString& databaseLocation, qint64 maxFrame, QObject* parent = nullptr);
 
 protected:
     void incomingConnection(qintptr descriptor) override;
 
 private:
-    QString m_spec;
+    QString m_location;
     qint64 m_maxFrame;
     quint64 m_clients = 0;
 };

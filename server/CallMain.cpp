@@ -66,27 +66,27 @@ int main(int argc, char** argv) {
     if (a.isEmpty())
         return usage(QStringLiteral("falta o método"));
     const QString methodName = a.takeFirst();
-    const FisProtocol::MethodSpec* spec = FisProtocol::findMethod(methodName);
-    if (!spec)
+    const FisProtocol::MethodSpec* sig = FisProtocol::findMethod(methodName);
+    if (!sig)
         return usage(QStringLiteral("método desconhecido: %1").arg(methodName));
-    if (a.size() != spec->args.size())
+    if (a.size() != sig->args.size())
         return usage(QStringLiteral("%1 espera %2 argumentos, recebidos %3")
-                         .arg(spec->name)
-                         .arg(spec->args.size())
+                         .arg(sig->name)
+                         .arg(sig->args.size())
                          .arg(a.size()));
     try {
         QCborArray args;
         for (int i = 0; i < a.size(); ++i)
-            args.append(FisCall::argFromJson(FisCall::parseJsonArg(a[i], i), spec->args[i].kind,
-                                             spec->name, i));
+            args.append(FisCall::argFromJson(FisCall::parseJsonArg(a[i], i), sig->args[i].kind,
+                                             sig->name, i));
         TNetConnection con;
         con.setHost(host);
         con.setPort(port);
         con.setTimeoutMs(timeoutMs);
         con.setServerName(QString::fromLatin1(FisProtocol::ObjectName));
         con.setThrowException(false);
-        const QList<int> byRef = spec->byRefIndexes();
-        const TServerAnswer answer = con.call(spec->name, args, byRef);
+        const QList<int> byRef = sig->byRefIndexes();
+        const TServerAnswer answer = con.call(sig->name, args, byRef);
         if (!answer.ok) {
             std::fprintf(stderr, "%s\n", answer.error.toUtf8().constData());
             return 1;

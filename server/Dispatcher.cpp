@@ -38,29 +38,29 @@ QCborMap TDispatcher::handle(const QCborValue& request, TLog& log) {
                     .arg(object.toString().left(100), QLatin1String(FisProtocol::ObjectName)));
     if (!method.isString())
         return refuse(id, QStringLiteral("Requisição inválida: method deve ser texto."));
-    const FisProtocol::MethodSpec* spec = FisProtocol::findMethod(method.toString());
-    if (!spec)
+    const FisProtocol::MethodSpec* sig = FisProtocol::findMethod(method.toString());
+    if (!sig)
         return refuse(
             id, QStringLiteral("Método desconhecido: \"%1\".").arg(method.toString().left(100)));
-    log.method = spec->name;
+    log.method = sig->name;
     if (!argv.isArray())
-        return refuse(id, QStringLiteral("%1: args deve ser uma lista.").arg(spec->name));
+        return refuse(id, QStringLiteral("%1: args deve ser uma lista.").arg(sig->name));
     QCborArray args = argv.toArray();
-    if (args.size() != spec->args.size())
+    if (args.size() != sig->args.size())
         return refuse(id, QStringLiteral("%1: esperados %2 argumentos, recebidos %3.")
-                              .arg(spec->name)
-                              .arg(spec->args.size())
+                              .arg(sig->name)
+                              .arg(sig->args.size())
                               .arg(args.size()));
-    for (int i = 0; i < spec->args.size(); ++i)
-        if (const QString why = FisProtocol::checkArg(spec->name, i, spec->args[i].kind, args[i]);
+    for (int i = 0; i < sig->args.size(); ++i)
+        if (const QString why = FisProtocol::checkArg(sig->name, i, sig->args[i].kind, args[i]);
             !why.isEmpty())
             return refuse(id, why);
 
     try {
         TFisMethods methods(m_database());
-        const QCborValue result = methods.call(spec->name, args);
+        const QCborValue result = methods.call(sig->name, args);
         QCborMap refs;
-        for (int i : spec->byRefIndexes())
+        for (int i : sig->byRefIndexes())
             refs.insert(qint64(i), args[i]);
         QCborMap m;
         m.insert(QStringLiteral("id"), id);
@@ -68,7 +68,7 @@ QCborMap TDispatcher::handle(const QCborValue& request, TLog& log) {
         m.insert(QStringLiteral("refs"), refs);
         if (result.isString())
             log.outcome = QStringLiteral("recusado: ") + result.toString();
-        else if (result.isArray() && spec->name == QLatin1String("GeraContaPagar"))
+        else if (result.isArray() && sig->name == QLatin1String("GeraContaPagar"))
             log.outcome = QStringLiteral("ok ") + result.toArray()
                                                       .at(0)
                                                       .toMap()
@@ -89,8 +89,8 @@ QCborMap TDispatcher::handle(const QCborValue& request, TLog& log) {
         return refuse(id, e.text());
     } catch (const std::exception& e) {
         return refuse(id, QStringLiteral("%1: erro interno: %2")
-                              .arg(spec->name, QString::fromLocal8Bit(e.what())));
+                              .arg(sig->name, QString::fromLocal8Bit(e.what())));
     } catch (...) {
-        return refuse(id, QStringLiteral("%1: erro interno.").arg(spec->name));
+        return refuse(id, QStringLiteral("%1: erro interno.").arg(sig->name));
     }
 }

@@ -84,7 +84,8 @@ int main(int argc, char** argv) {
             return 0;
         }
 
-        const QString spec = cl.isSet(database) ? cl.value(database) : FisDb::defaultDatabasePath();
+        const QString location =
+            cl.isSet(database) ? cl.value(database) : FisDb::defaultDatabasePath();
         bool ok = false;
         const int p = cl.value(port).toInt(&ok);
         if (!ok || p < 0 || p > 65535)
@@ -95,7 +96,7 @@ int main(int argc, char** argv) {
 
         // Fail at start rather than at the first call when the database cannot be reached.
         {
-            QSqlDatabase probe = FisDb::openConnection(spec, QStringLiteral("fis98100-probe"));
+            QSqlDatabase probe = FisDb::openConnection(location, QStringLiteral("fis98100-probe"));
             probe.close();
         }
         QSqlDatabase::removeDatabase(QStringLiteral("fis98100-probe"));
@@ -103,7 +104,7 @@ int main(int argc, char** argv) {
         std::signal(SIGTERM, endAtOnce);
         std::signal(SIGINT, endAtOnce);
 
-        TAppServer server(spec, FisFrame::DefaultMaxFrame);
+        TAppServer server(location, FisFrame::DefaultMaxFrame);
         if (!server.listen(address, quint16(p)))
             return fail(QStringLiteral("não foi possível escutar em %1:%2: %3")
                             .arg(address.toString())
@@ -112,7 +113,7 @@ int main(int argc, char** argv) {
         serverLog(QStringLiteral("fis98100-server: escutando em %1:%2, banco %3")
                       .arg(server.serverAddress().toString())
                       .arg(server.serverPort())
-                      .arg(spec));
+                      .arg(location));
         return app.exec();
     } catch (const EHostError& e) {
         return fail(e.text());

@@ -450,7 +450,7 @@ private slots:
     }
 
     void unwritableFolderIsReported() {
-        // A spec below a plain file: the folder cannot be made, nothing may be left behind.
+        // A location below a plain file: the folder cannot be made, nothing may be left behind.
         QFile blocker(m_dir.filePath(QStringLiteral("blocker")));
         QVERIFY(blocker.open(QIODevice::WriteOnly));
         blocker.close();
@@ -465,8 +465,8 @@ private slots:
         QVERIFY(!QFile::exists(path));
     }
 
-    void remoteSpecs_data() {
-        QTest::addColumn<QString>("spec");
+    void remoteLocations_data() {
+        QTest::addColumn<QString>("location");
         QTest::addColumn<bool>("remote");
         QTest::newRow("absolute path") << "/home/u/fis98100.fdb" << false;
         QTest::newRow("relative path") << "data/fis.fdb" << false;
@@ -476,10 +476,10 @@ private slots:
         QTest::newRow("alias on host") << "localhost:fis98100" << true;
     }
 
-    void remoteSpecs() {
-        QFETCH(QString, spec);
+    void remoteLocations() {
+        QFETCH(QString, location);
         QFETCH(bool, remote);
-        QCOMPARE(FisDb::isRemoteSpec(spec), remote);
+        QCOMPARE(FisDb::isRemoteLocation(location), remote);
     }
 };
 

@@ -39,9 +39,9 @@ private slots:
 void TestQuery::initTestCase() {
     QVERIFY(m_dir.isValid());
     FisDb::prepareEnvironment(m_dir.filePath(QStringLiteral("firebird")));
-    const QString spec = m_dir.filePath(QStringLiteral("query.fdb"));
-    FisDb::createDatabase(spec, false);
-    m_db = FisDb::openConnection(spec, QStringLiteral("test_query"));
+    const QString location = m_dir.filePath(QStringLiteral("query.fdb"));
+    FisDb::createDatabase(location, false);
+    m_db = FisDb::openConnection(location, QStringLiteral("test_query"));
     QSqlQuery q(m_db);
     for (const char* sql :
          {"INSERT INTO EMPRESA VALUES ('02', 'Beta Comércio S.A.', '98.765.432/0001-10')",

@@ -40,7 +40,7 @@ private slots:
         const QString dataDir =
             m_dir.filePath(QStringLiteral("data")) + QStringLiteral("/fis98100");
         QCOMPARE(Zelkora::DataDir(), dataDir);
-        QCOMPARE(Zelkora::DatabaseSpec(), dataDir + QStringLiteral("/fis98100.fdb"));
+        QCOMPARE(Zelkora::DatabaseLocation(), dataDir + QStringLiteral("/fis98100.fdb"));
         // No reports folder in the data dir: the source tree's, when it has one.
         const QString tree =
             qEnvironmentVariable("FIS_SOURCE_DIR") + QStringLiteral("/database/reports");
@@ -53,7 +53,7 @@ private slots:
             "; comment\n[Server]\nHost = fiscal.example\nPort=3050\n"
             "[Reports]\nDir=/srv/reports\n[Branch]\nCode=0007\n"
             "ProcessingDate.0007=15/03/2026\nProcessingDate=2026-01-31\n"
-            "[Database]\nSpec=\"db:/data/fis.fdb\"\n[Modules]\nFIS98100=/opt/libfis98100.so\n");
+            "[Database]\nPath=\"db:/data/fis.fdb\"\n[Modules]\nFIS98100=/opt/libfis98100.so\n");
         QCOMPARE(Zelkora::WebURL(), QStringLiteral("fiscal.example"));
         QCOMPARE(Zelkora::WebPort(), 3050);
         QCOMPARE(Zelkora::ReportDir(), QStringLiteral("/srv/reports"));
@@ -61,7 +61,7 @@ private slots:
         QCOMPARE(Zelkora::DataProc(QStringLiteral("0007")), QDate(2026, 3, 15));
         QCOMPARE(Zelkora::DataProc(QStringLiteral("0002")),
                  QDate(2026, 1, 31)); // branch without its own
-        QCOMPARE(Zelkora::DatabaseSpec(), QStringLiteral("db:/data/fis.fdb"));
+        QCOMPARE(Zelkora::DatabaseLocation(), QStringLiteral("db:/data/fis.fdb"));
         QCOMPARE(Zelkora::ModulePath(QStringLiteral("FIS98100")),
                  QStringLiteral("/opt/libfis98100.so"));
     }
@@ -77,7 +77,7 @@ private slots:
         QCOMPARE(Zelkora::WebURL(), QStringLiteral("b.example"));
         QCOMPARE(Zelkora::WebPort(), 4000);
         QCOMPARE(Zelkora::FiliProc(), QStringLiteral("0009"));
-        QCOMPARE(Zelkora::DatabaseSpec(), QStringLiteral("/tmp/x.fdb"));
+        QCOMPARE(Zelkora::DatabaseLocation(), QStringLiteral("/tmp/x.fdb"));
         QCOMPARE(Zelkora::ReportDir(), QStringLiteral("/tmp/rep"));
         // A later command line replaces the earlier one.
         Zelkora::SetCommandLine({});

@@ -124,7 +124,7 @@ private:
     QVariantList noteRow(const TNote& n, TDataPacket* packet = nullptr);
 
     QTemporaryDir m_dir;
-    QString m_spec;
+    QString m_location;
     QProcess m_server;
     QString m_log;
     int m_port = 0;
@@ -136,7 +136,7 @@ QSqlDatabase TestServer::db() {
     QSqlDatabase d = QSqlDatabase::database(QStringLiteral("oracle"), false);
     if (d.isValid() && d.isOpen())
         return d;
-    return FisDb::openConnection(m_spec, QStringLiteral("oracle"));
+    return FisDb::openConnection(m_location, QStringLiteral("oracle"));
 }
 
 int TestServer::count(const QString& sql) {
@@ -186,15 +186,15 @@ QList<TNote> TestServer::notes(const QString& where) {
 void TestServer::initTestCase() {
     QVERIFY(m_dir.isValid());
     FisDb::prepareEnvironment(m_dir.filePath(QStringLiteral("firebird")));
-    m_spec = m_dir.filePath(QStringLiteral("fis.fdb"));
-    FisDb::createDatabase(m_spec, true, 300);
+    m_location = m_dir.filePath(QStringLiteral("fis.fdb"));
+    FisDb::createDatabase(m_location, true, 300);
 
     const QString bin =
         qEnvironmentVariable("FIS_BINARY_DIR") + QStringLiteral("/bin/fis98100-server");
     QVERIFY2(QFileInfo::exists(bin), qPrintable(bin));
     m_server.setProgram(bin);
     m_server.setArguments(
-        {QStringLiteral("--database"), m_spec, QStringLiteral("--port"), QStringLiteral("0")});
+        {QStringLiteral("--database"), m_location, QStringLiteral("--port"), QStringLiteral("0")});
     connect(&m_server, &QProcess::readyReadStandardError, this,
             [this] { m_log += QString::fromUtf8(m_server.readAllStandardError()); });
     m_server.start();
