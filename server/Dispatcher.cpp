@@ -68,17 +68,17 @@ QCborMap TDispatcher::handle(const QCborValue& request, TLog& log) {
         m.insert(QStringLiteral("refs"), refs);
         if (result.isString())
             log.outcome = QStringLiteral("recusado: ") + result.toString();
-        else if (result.isArray() && sig->name == QLatin1String("GeraContaPagar"))
-            log.outcome = QStringLiteral("ok ") + result.toArray()
-                                                      .at(0)
-                                                      .toMap()
-                                                      .value(QStringLiteral("rows"))
-                                                      .toArray()
-                                                      .at(0)
-                                                      .toArray()
-                                                      .at(1)
-                                                      .toString();
-        else if (methods.lastRows() >= 0)
+        else if (result.isArray() && sig->name == QLatin1String("GeraContaPagar")) {
+            // The answer's kind and key: "MSG CONTAPAGAR_OK", "ERR EMIT", "ERR ERRO_BENEFICIARIO".
+            const QCborArray row = result.toArray()
+                                       .at(0)
+                                       .toMap()
+                                       .value(QStringLiteral("rows"))
+                                       .toArray()
+                                       .at(0)
+                                       .toArray();
+            log.outcome = row.at(0).toString() + QLatin1Char(' ') + row.at(1).toString();
+        } else if (methods.lastRows() >= 0)
             log.outcome = QStringLiteral("ok %1 linhas").arg(methods.lastRows());
         else
             log.outcome = QStringLiteral("ok");

@@ -8,6 +8,7 @@
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <cmath>
+#include <tuple>
 
 namespace FisServer {
 
@@ -318,6 +319,25 @@ double money(const QString& method, const QString& name, double v) {
     return RoundDec(v, 2);
 }
 
+// A key longer than its column names no row; the database would answer a truncation error with
+// the statement instead, so such a value is refused here with what it is. Empty when it fits.
+QString tooLong(const QString& method, const QString& what, const QString& value, int size) {
+    if (value.size() <= size)
+        return QString();
+    return QStringLiteral("%1: %2 com mais de %3 caracteres: \"%4\".")
+        .arg(method, what)
+        .arg(size)
+        .arg(value.left(100));
+}
+
+void refuseTooLong(const QString& method,
+                   std::initializer_list<std::tuple<const char*, QString, int>> values) {
+    for (const auto& [what, value, size] : values)
+        if (const QString why = tooLong(method, QString::fromUtf8(what), value, size);
+            !why.isEmpty())
+            throw EHostError(why);
+}
+
 QString digitsOnly(const QString& s) {
     QString out;
     for (QChar c : s)
@@ -367,7 +387,7 @@ QCborValue TFisMethods::call(const QString& method, QCborArray& args) {
 QCborValue TFisMethods::GetTipoOper(QCborArray& args) {
     const QString flag = entrSaidFlag(QStringLiteral("GetTipoOper"), args[0]);
     QString sql = QStringLiteral(
-        "SELECT ' ', IDENTRSAIDOP, CDTIPOOPER, NMTIPOOPER, IDENTRSAIDOP || CDTIPOOPER"
+        "SELECT ' ', CDTIPOOPER, NMTIPOOPER, IDENTRSAIDOP, IDENTRSAIDOP || CDTIPOOPER"
         "  FROM TIPOOPERAC");
     if (flag != QLatin1String("T"))
         sql += QStringLiteral(" WHERE IDENTRSAIDOP = ?");
@@ -376,10 +396,11 @@ QCborValue TFisMethods::GetTipoOper(QCborArray& args) {
     if (flag != QLatin1String("T"))
         q.bind(flag);
     q.exec(QStringLiteral("ler os tipos de operação"));
+    // The pick list's column order: mark, code, name, kind, key.
     const TDataPacket p = packetFrom(q.q(), {{QStringLiteral("IDMARCADO"), T::FixedChar, 1},
-                                             {QStringLiteral("IDENTRSAIDOP"), T::String, 1},
                                              {QStringLiteral("CDTIPOOPER"), T::String, 2},
                                              {QStringLiteral("NMTIPOOPER"), T::String, 30},
+                                             {QStringLiteral("IDENTRSAIDOP"), T::String, 1},
                                              {QStringLiteral("CHAVE"), T::String, 3}});
     m_lastRows = int(p.rows.size());
     return p.toCbor();
@@ -390,6 +411,9 @@ QCborValue TFisMethods::GetSerie(QCborArray& args) {
     const QString inscEsta = text(args[1]).trimmed();
     const QString inscMuni = text(args[2]).trimmed();
     const QString flag = entrSaidFlag(QStringLiteral("GetSerie"), args[3]);
+    refuseTooLong(QStringLiteral("GetSerie"), {{"empresa", empresa, 2},
+                                               {"inscrição estadual", inscEsta, 16},
+                                               {"inscrição municipal", inscMuni, 16}});
     // Entry series belong to no company; exit series to the company and its registrations
     // (an empty registration stands for any of the company's).
     QStringList parts;
@@ -538,6 +562,8 @@ QCborValue TFisMethods::setDarfDoc(QCborArray& args) {
             QStringLiteral("%1: filial e lançamento da nota devem ser informados.").arg(M));
     if (imposto.isEmpty())
         throw EHostError(QStringLiteral("%1: imposto deve ser informado.").arg(M));
+    refuseTooLong(
+        M, {{"filial", filial, 4}, {"lançamento da nota", lancto, 10}, {"imposto", imposto, 2}});
     QVariant venc(QMetaType(QMetaType::QDate));
     // The date edit's empty mask ("  /  /    ") counts as no date.
     if (!QString(vencText).remove(QLatin1Char('/')).trimmed().isEmpty()) {
@@ -723,6 +749,13 @@ QCborValue TFisMethods::GeraContaPagar(QCborArray& args) {
         return QStringLiteral("Conta a pagar: filial e lançamento da nota devem ser informados.");
     if (imposto.isEmpty())
         return QStringLiteral("Conta a pagar: imposto deve ser informado.");
+    for (const auto& [what, value, size] :
+         {std::tuple{"empresa", empresa, 2}, std::tuple{"filial", filial, 4},
+          std::tuple{"lançamento da nota", lancto, 10}, std::tuple{"imposto", imposto, 2}})
+        if (const QString why =
+                tooLong(QStringLiteral("Conta a pagar"), QString::fromUtf8(what), value, size);
+            !why.isEmpty())
+            return why;
     const QDateTime venc = dt("DTVENCGUIA").isValid() ? dt("DTVENCGUIA") : dt("DTVENCGNRE");
     if (!venc.isValid())
         return QStringLiteral("Conta a pagar: vencimento deve ser informado.");

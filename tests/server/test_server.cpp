@@ -262,8 +262,13 @@ void TestServer::getTipoOper() {
                         .arg(flag));
     QVERIFY(expected > 0);
     QCOMPARE(rows.size(), expected);
-    for (const char* name : {"IDMARCADO", "IDENTRSAIDOP", "CDTIPOOPER", "NMTIPOOPER", "CHAVE"})
-        QVERIFY2(p.indexOf(QLatin1String(name)) >= 0, name);
+    // The pick list's dataset, field by field in its column order.
+    using T = TFieldType;
+    QCOMPARE(p.fields, (QList<TPacketField>{{QStringLiteral("IDMARCADO"), T::FixedChar, 1},
+                                            {QStringLiteral("CDTIPOOPER"), T::String, 2},
+                                            {QStringLiteral("NMTIPOOPER"), T::String, 30},
+                                            {QStringLiteral("IDENTRSAIDOP"), T::String, 1},
+                                            {QStringLiteral("CHAVE"), T::String, 3}}));
     QString previous;
     for (const auto& r : rows) {
         const QString es = r[p.indexOf(QStringLiteral("IDENTRSAIDOP"))].toString();
@@ -299,6 +304,12 @@ void TestServer::getSerie() {
     TDataPacket p;
     const auto rows = rowsOf(GetSerie(m_con, QStringLiteral("01"), ie, im, f), &p);
     QCOMPARE(f, flag);
+    using T = TFieldType;
+    QCOMPARE(p.fields, (QList<TPacketField>{{QStringLiteral("IDMARCADO"), T::FixedChar, 1},
+                                            {QStringLiteral("CDSERIE"), T::String, 5},
+                                            {QStringLiteral("DSSERIE"), T::String, 20},
+                                            {QStringLiteral("TIPO"), T::FixedChar, 1},
+                                            {QStringLiteral("CHAVE"), T::String, 7}}));
     QStringList expected;
     if (flag != QLatin1String("S")) {
         QVERIFY(q.exec(QStringLiteral("SELECT CDSERIEENTR FROM SERIEENTR")));
@@ -670,6 +681,9 @@ void TestServer::setDarfDocRefusals_data() {
     QTest::newRow("nota inexistente") << "9999999999" << 0.0 << ""
                                       << "5123"
                                       << "não encontrada";
+    QTest::newRow("lançamento longo") << "12345678901" << 0.0 << ""
+                                      << "5123"
+                                      << "lançamento da nota com mais de 10 caracteres";
 }
 
 void TestServer::setDarfDocRefusals() {
@@ -842,6 +856,13 @@ void TestServer::geraContaPagarIssuesOnce() {
                   "SELECT COUNT(*) FROM CONTAPAGAR WHERE CDFILIAL = '%1' AND NRLANCTONF = '%2'")
                   .arg(n.filial, n.lancto)),
         1);
+    // Each answer's kind and key reach the server's log line of its call.
+    QTRY_VERIFY2(m_log.contains(QRegularExpression(
+                     QStringLiteral("GeraContaPagar \\d+ ms MSG CONTAPAGAR_OK"))),
+                 qPrintable(m_log.right(2000)));
+    QTRY_VERIFY2(
+        m_log.contains(QRegularExpression(QStringLiteral("GeraContaPagar \\d+ ms ERR EMIT"))),
+        qPrintable(m_log.right(2000)));
     // The worksheet now shows it issued.
     TDataPacket p;
     QCOMPARE(noteRow(n, &p)[p.indexOf(QStringLiteral("IDSTATUSGUIA"))].toString(),
@@ -863,6 +884,8 @@ void TestServer::geraContaPagarWithoutPayableSettings() {
     QCOMPARE(TDataPacket::fromCbor(a.payload.toArray()[0]).rows[0].mid(0, 2),
              (QVariantList{QStringLiteral("ERR"), QStringLiteral("ERRO_BENEFICIARIO")}));
     QCOMPARE(count(QStringLiteral("SELECT COUNT(*) FROM CONTAPAGAR")), before);
+    QTRY_VERIFY(m_log.contains(
+        QRegularExpression(QStringLiteral("GeraContaPagar \\d+ ms ERR ERRO_BENEFICIARIO"))));
 }
 
 void TestServer::geraContaPagarRefusesBadInput_data() {
@@ -892,6 +915,10 @@ void TestServer::geraContaPagarRefusesBadInput_data() {
                                      << "difere de imposto";
     QTest::newRow("nota de outra empresa") << "company"
                                            << "não pertence";
+    QTest::newRow("filial longa") << "longBranch"
+                                  << "filial com mais de 4 caracteres";
+    QTest::newRow("imposto longo") << "longTax"
+                                   << "imposto com mais de 2 caracteres";
 }
 
 void TestServer::geraContaPagarRefusesBadInput() {
@@ -943,6 +970,10 @@ void TestServer::geraContaPagarRefusesBadInput() {
         p.rows[0][12] = n.valor + 1;
     } else if (what == QLatin1String("company")) {
         empresa = QStringLiteral("02");
+    } else if (what == QLatin1String("longBranch")) {
+        p.rows[0][0] = QStringLiteral("0") + n.filial;
+    } else if (what == QLatin1String("longTax")) {
+        tax = QStringLiteral("0") + tax;
     }
     const int before = count(QStringLiteral("SELECT COUNT(*) FROM CONTAPAGAR"));
     QCborArray args{empresa, tax, wire.isUndefined() ? p.toCbor() : wire, bar, line, QString()};
@@ -1097,6 +1128,16 @@ void TestServer::malformedRequests_data() {
                                       << "GeraContaPagar: argumento 3 deve ser pacote";
     QTest::newRow("bad flag") << request(9, QStringLiteral("GetTipoOper"), {QStringLiteral("X")})
                               << "E, S ou T";
+    // Keys longer than their columns: a plain refusal, not the database's truncation error.
+    QTest::newRow("company too long")
+        << request(9, QStringLiteral("GetSerie"),
+                   {QStringLiteral("001"), QString(), QString(), QStringLiteral("S")})
+        << "GetSerie: empresa com mais de 2 caracteres";
+    QTest::newRow("registration too long")
+        << request(9, QStringLiteral("GetSerie"),
+                   {QStringLiteral("01"), QString(17, QLatin1Char('1')), QString(),
+                    QStringLiteral("S")})
+        << "GetSerie: inscrição estadual com mais de 16 caracteres";
 }
 
 void TestServer::malformedRequests() {
