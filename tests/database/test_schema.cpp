@@ -81,6 +81,32 @@ const char* const qrySerie =
     "   (CDINSCESTA = P_CDINSCESTA.PARAM) AND\n"
     "   (CDINSCMUNI = P_CDINSCMUNI.PARAM)";
 
+// The database-side operation-type lists of the filter form (entry; exit differs in the letter).
+const char* const qryTipoOperE = "SELECT ' ' as IDMARCADO,\n"
+                                 "       IDENTRSAIDOP,\n"
+                                 "       CDTIPOOPER,\n"
+                                 "       NMTIPOOPER,\n"
+                                 "       'E'||CDTIPOOPER AS CHAVE\n"
+                                 "  FROM TIPOOPERAC\n"
+                                 "  WHERE IDENTRSAIDOP ='E'\n"
+                                 "  ORDER BY IDENTRSAIDOP, CDTIPOOPER";
+const char* const qryTipoOperS = "SELECT ' ' as IDMARCADO,\n"
+                                 "       IDENTRSAIDOP,\n"
+                                 "       CDTIPOOPER,\n"
+                                 "       NMTIPOOPER,\n"
+                                 "       'S'||CDTIPOOPER AS CHAVE\n"
+                                 "  FROM TIPOOPERAC\n"
+                                 "  WHERE IDENTRSAIDOP ='S'\n"
+                                 "  ORDER BY IDENTRSAIDOP, CDTIPOOPER";
+
+// The generic text the municipal registration query carries beside its dialect texts.
+const char* const qryInscMuniGeneric =
+    "SELECT CDINSCMUNI\n"
+    "  FROM INSCRMUNICIP\n"
+    "WHERE (CDEMPRESA  = :P_CDEMPRESA) AND\n"
+    "               (CDINSCMUNI = :P_CDINSCMUNI OR :P_TCDINSCMUNI = 'T')\n"
+    "ORDER BY CDINSCMUNI";
+
 } // namespace
 
 class TestSchema : public QObject {
@@ -315,6 +341,18 @@ private slots:
             "SELECT (SELECT COUNT(*) FROM SERIEENTR) + COUNT(*) FROM SERIENF WHERE CDEMPRESA = "
             "'01' AND CDINSCESTA = '" +
                 ie + "' AND CDINSCMUNI = '" + im + "'");
+
+        row("tipooper entrada", qryTipoOperE, {},
+            "SELECT COUNT(*) FROM TIPOOPERAC WHERE IDENTRSAIDOP = 'E'");
+        row("tipooper saída", qryTipoOperS, {},
+            "SELECT COUNT(*) FROM TIPOOPERAC WHERE IDENTRSAIDOP = 'S'");
+
+        row("inscmuni generic all", qryInscMuniGeneric,
+            {{"P_CDEMPRESA", "01"}, {"P_CDINSCMUNI", kNull}, {"P_TCDINSCMUNI", "T"}},
+            "SELECT COUNT(*) FROM INSCRMUNICIP WHERE CDEMPRESA = '01'");
+        row("inscmuni generic value", qryInscMuniGeneric,
+            {{"P_CDEMPRESA", "01"}, {"P_CDINSCMUNI", im}, {"P_TCDINSCMUNI", kNull}},
+            "SELECT 1 FROM RDB$DATABASE");
     }
 
     // The lookup texts run as written: a null (or empty) parameter lists every row, a value
