@@ -21,15 +21,14 @@ bool allDigits(const QString& text) {
     return true;
 }
 
-QString moneyText(double value) {
-    return QString::number(value, 'f', 2).replace(QLatin1Char('.'), QLatin1Char(','));
-}
-
+// Brazilian form ("1.234,50") from exact centavos, so the value named is the one refused.
 QString centavosText(qint64 centavos) {
     const qint64 a = centavos < 0 ? -centavos : centavos;
+    QString whole = QString::number(a / 100);
+    for (qsizetype i = whole.size() - 3; i > 0; i -= 3)
+        whole.insert(i, QLatin1Char('.'));
     return QStringLiteral("%1%2,%3")
-        .arg(centavos < 0 ? QStringLiteral("-") : QString())
-        .arg(a / 100)
+        .arg(centavos < 0 ? QStringLiteral("-") : QString(), whole)
         .arg(a % 100, 2, 10, QLatin1Char('0'));
 }
 
@@ -40,9 +39,14 @@ QString dateText(const QDate& d) {
 qint64 totalCentavos(double total) {
     // Beyond this the decimal text no longer fits a 64-bit count of centavos; refuse it before
     // converting so that nothing wraps around into a small amount.
-    if (std::isfinite(total) && std::fabs(total) >= 1e15)
+    if (std::isfinite(total) && std::fabs(total) >= 1e15) {
+        if (total < 0)
+            throw EHostError(QStringLiteral("Valor total %1 é negativo; o código de barras não "
+                                            "aceita valor negativo.")
+                                 .arg(FormatBR(total)));
         throw EHostError(QStringLiteral("Valor total %1 excede 11 dígitos do código de barras.")
-                             .arg(moneyText(total)));
+                             .arg(FormatBR(total)));
+    }
     const qint64 c = ToCentavos(total); // throws on NaN and infinities
     if (c < 0)
         throw EHostError(

@@ -154,19 +154,28 @@ private slots:
         QTest::newRow("total over 11 digits")
             << "tax"
             << "123456789012.34"
-            << "Valor total 123456789012,34 excede 11 dígitos do código de barras.";
+            << "Valor total 123.456.789.012,34 excede 11 dígitos do código de barras.";
         QTest::newRow("total one centavo over")
             << "tax"
             << "1000000000.00"
-            << "Valor total 1000000000,00 excede 11 dígitos do código de barras.";
+            << "Valor total 1.000.000.000,00 excede 11 dígitos do código de barras.";
         QTest::newRow("total beyond 64 bits")
             << "tax"
             << "1e20"
-            << "Valor total 100000000000000000000,00 excede 11 dígitos do código de barras.";
+            << "Valor total 100.000.000.000.000.000.000,00 excede 11 dígitos do código de barras.";
         QTest::newRow("negative total")
             << "tax"
             << "-5"
             << "Valor total -5,00 é negativo; o código de barras não aceita valor negativo.";
+        QTest::newRow("negative with thousands")
+            << "tax"
+            << "-1234.5"
+            << "Valor total -1.234,50 é negativo; o código de barras não aceita valor negativo.";
+        QTest::newRow("negative beyond 64 bits")
+            << "tax"
+            << "-1e20"
+            << "Valor total -100.000.000.000.000.000.000,00 é negativo; o código de barras não "
+               "aceita valor negativo.";
         QTest::newRow("not a number") << "tax"
                                       << "nan"
                                       << "Valor inválido: nan";
