@@ -134,10 +134,22 @@ int main(int argc, char* argv[]) {
          QStringLiteral("codigo")},
     });
     if (!p.parse(QCoreApplication::arguments())) {
-        err() << p.errorText() << '\n';
+        // The parser's own texts are English; support staff read every other message in
+        // Portuguese.
+        static const QRegularExpression missing(QStringLiteral("^Missing value after '(.*)'\\.$"));
+        const QRegularExpressionMatch m = missing.match(p.errorText());
+        if (!p.unknownOptionNames().isEmpty()) {
+            const QString name = p.unknownOptionNames().first();
+            err() << QStringLiteral("opção desconhecida: %1%2\n")
+                         .arg(name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--"), name);
+        } else if (m.hasMatch()) {
+            err() << QStringLiteral("opção %1 sem valor\n").arg(m.captured(1));
+        } else {
+            err() << p.errorText() << '\n';
+        }
         return ExitBadInput;
     }
-    if (p.isSet(QStringLiteral("help")))
+    if (p.isSet(QStringLiteral("help")) || p.isSet(QStringLiteral("help-all")))
         p.showHelp(ExitOk);
     if (!p.positionalArguments().isEmpty()) {
         err() << QStringLiteral("argumento inesperado: %1\n").arg(p.positionalArguments().first());

@@ -114,6 +114,22 @@ private slots:
         }
     }
 
+    void help_data() {
+        QTest::addColumn<QString>("option");
+        QTest::newRow("--help") << "--help";
+        QTest::newRow("-h") << "-h";
+        QTest::newRow("--help-all") << "--help-all";
+    }
+    void help() {
+        QFETCH(QString, option);
+        const Run r = runTool({option});
+        QCOMPARE(r.err, QString());
+        QCOMPARE(r.exitCode, 0);
+        for (const char* o : {"--tax", "--interest", "--fine", "--due", "--entry", "--ref-pay",
+                              "--ref-due", "--registration", "--revenue", "--check"})
+            QVERIFY2(r.out.join('\n').contains(QLatin1String(o)), o);
+    }
+
     // Bad input never yields a barcode: non-zero exit, the reason on stderr, nothing on stdout.
     void badInput_data() {
         QTest::addColumn<QStringList>("args");
@@ -134,12 +150,17 @@ private slots:
                                            "AAAA-MM-DD)";
         QTest::newRow("total too large")
             << replaced(kExample, "--tax", "123456789012.34")
-            << "Valor total 123456789015,84 excede 11 dígitos do código de barras.";
+            << "Valor total 123.456.789.015,84 excede 11 dígitos do código de barras.";
         QTest::newRow("registration too long")
             << replaced(kExample, "--registration", "123456780001951")
             << "Inscrição da empresa \"123456780001951\" tem 15 dígitos; o máximo é 14.";
         QTest::newRow("unknown option")
-            << (QStringList(kExample) << "--foo") << "Unknown option 'foo'.";
+            << (QStringList(kExample) << "--foo") << "opção desconhecida: --foo";
+        QTest::newRow("unknown short option")
+            << (QStringList(kExample) << "-x") << "opção desconhecida: -x";
+        QTest::newRow("option without value")
+            << (QStringList(kExample) << "--revenue") << "opção --revenue sem valor";
+        QTest::newRow("check without value") << QStringList{"--check"} << "opção --check sem valor";
     }
     void badInput() {
         QFETCH(QStringList, args);
