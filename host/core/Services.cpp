@@ -22,8 +22,12 @@ namespace {
 // Decimal rounding on the shortest text that reads back as value, so that a binary residue
 // (2.675 is stored as 2.67499999...) never decides the result.
 std::string roundDecimalText(double value, int places) {
-    char buf[64];
+    // Fixed notation of a double runs to 309 integer digits (1e308) or 340 characters (the
+    // smallest subnormal); a short buffer would leave garbage for very large or tiny values.
+    char buf[400];
     auto res = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed);
+    if (res.ec != std::errc())
+        throw EHostError(QStringLiteral("Valor inválido: %1").arg(value));
     std::string s(buf, res.ptr);
     bool negative = !s.empty() && s[0] == '-';
     if (negative)
@@ -83,7 +87,9 @@ qint64 ToCentavos(double reais) {
         if (c >= '0' && c <= '9')
             digits += c;
     qint64 v = 0;
-    std::from_chars(digits.data(), digits.data() + digits.size(), v);
+    const auto res = std::from_chars(digits.data(), digits.data() + digits.size(), v);
+    if (res.ec != std::errc()) // beyond what a centavo count can hold: never a silent zero
+        throw EHostError(QStringLiteral("Valor fora do limite: %1").arg(reais, 0, 'f', 2));
     return negative ? -v : v;
 }
 

@@ -18,6 +18,7 @@ FIS_EXPORT bool EmptyString(const QString& text);
 FIS_EXPORT double RoundDec(double value, int places);
 
 // Whole centavos of an amount in reais, rounded to the nearest centavo (halves away from zero).
+// Throws EHostError for a value that is not finite or whose centavos do not fit in 64 bits.
 FIS_EXPORT qint64 ToCentavos(double reais);
 
 // The host's date edit mask; its empty text is "  /  /    ".

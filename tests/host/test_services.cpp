@@ -35,6 +35,11 @@ private slots:
         QTest::newRow("down") << 1.234 << 2 << 1.23;
         QTest::newRow("sum") << (100.0 + 1.5 + 2.0) << 2 << 103.5;
         QTest::newRow("tiny negative to zero") << -0.001 << 2 << 0.0;
+        QTest::newRow("huge kept") << 1e70 << 2 << 1e70;
+        QTest::newRow("largest double kept")
+            << 1.7976931348623157e308 << 2 << 1.7976931348623157e308;
+        QTest::newRow("subnormal to zero") << 5e-324 << 2 << 0.0;
+        QTest::newRow("tiny half rounds up") << 0.005000000000000001 << 2 << 0.01;
     }
     void roundDec() {
         QFETCH(double, value);
@@ -49,7 +54,14 @@ private slots:
         QCOMPARE(ToCentavos(2.675), 268);
         QCOMPARE(ToCentavos(1234.5), 123450);
         QCOMPARE(ToCentavos(0.1 + 0.2), 30);
+        QCOMPARE(ToCentavos(-1234.505), -123451);
+        QCOMPARE(ToCentavos(1e16), Q_INT64_C(1000000000000000000));
         QVERIFY_THROWS_EXCEPTION(EHostError, ToCentavos(qQNaN()));
+        QVERIFY_THROWS_EXCEPTION(EHostError, ToCentavos(qInf()));
+        // Too many centavos for the count: refused, never a zero or a wrapped amount.
+        QVERIFY_THROWS_EXCEPTION(EHostError, ToCentavos(1e17));
+        QVERIFY_THROWS_EXCEPTION(EHostError, ToCentavos(-1e17));
+        QVERIFY_THROWS_EXCEPTION(EHostError, ToCentavos(1e70));
     }
 
     void mod10_data() {
