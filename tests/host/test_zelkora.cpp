@@ -1,6 +1,7 @@
 // Configuration: defaults, INI values, command-line overrides, fresh reads, invalid values.
 #include "Zelkora.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTemporaryFile>
@@ -95,6 +96,30 @@ private slots:
         Zelkora::SetCommandLine({QStringLiteral("--config"), other});
         QCOMPARE(Zelkora::ConfigFile(), other);
         QCOMPARE(Zelkora::WebPort(), 5000);
+    }
+
+    // --config, else FIS98100_CONFIG, else the fixed file under the home folder.
+    void configFileSearch() {
+        Zelkora::SetConfigFile(QString());
+        const QByteArray savedEnv = qgetenv("FIS98100_CONFIG");
+        const QByteArray savedXdg = qgetenv("XDG_CONFIG_HOME");
+        qputenv("XDG_CONFIG_HOME", m_dir.filePath(QStringLiteral("xdg")).toUtf8());
+        qunsetenv("FIS98100_CONFIG");
+        QCOMPARE(Zelkora::ConfigFile(),
+                 QDir::homePath() + QStringLiteral("/.config/fis98100/fis98100.ini"));
+        qputenv("FIS98100_CONFIG", m_ini.toUtf8());
+        QCOMPARE(Zelkora::ConfigFile(), m_ini);
+        Zelkora::SetCommandLine({QStringLiteral("--config=/tmp/other.ini")});
+        QCOMPARE(Zelkora::ConfigFile(), QStringLiteral("/tmp/other.ini"));
+        Zelkora::SetCommandLine({});
+        if (savedEnv.isNull())
+            qunsetenv("FIS98100_CONFIG");
+        else
+            qputenv("FIS98100_CONFIG", savedEnv);
+        if (savedXdg.isNull())
+            qunsetenv("XDG_CONFIG_HOME");
+        else
+            qputenv("XDG_CONFIG_HOME", savedXdg);
     }
 
     void readAfreshAtEveryCall() {
