@@ -8,6 +8,7 @@
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <cmath>
+#include <optional>
 #include <tuple>
 
 namespace FisServer {
@@ -196,6 +197,12 @@ bool isConcurrencyError(const QSqlError& e) {
     return t.contains(QLatin1String("deadlock")) || t.contains(QLatin1String("update conflict")) ||
            t.contains(QLatin1String("lock conflict")) || t.contains(QLatin1String("concurrent")) ||
            t.contains(QLatin1String("primary or unique key"));
+}
+
+// Only the unique key: a row with that key exists for good.
+bool isUniqueKeyError(const QSqlError& e) {
+    const QString t = (e.databaseText() + QLatin1Char(' ') + e.driverText()).toLower();
+    return t.contains(QLatin1String("primary or unique key"));
 }
 
 class TQuery {
@@ -774,131 +781,165 @@ QCborValue TFisMethods::GeraContaPagar(QCborArray& args) {
     if (hist.size() > 255)
         return QStringLiteral("Conta a pagar: histórico com mais de 255 caracteres.");
 
-    TTransaction tr(m_db);
     const QString emitText = QStringLiteral("_") + filial + lancto + QStringLiteral("S_");
-    auto emit_ = [&](const char* why) {
-        m_remark = QString::fromUtf8(why);
-        tr.rollback();
-        return geraAnswer(QStringLiteral("ERR"), QStringLiteral("EMIT"), QString(),
-                          QStringLiteral("U"));
+    // One attempt in its own transaction; no value on a lock or update conflict.
+    auto issueOnce = [&](TTransaction& tr) -> std::optional<QCborValue> {
+        auto emit_ = [&](const char* why) {
+            m_remark = QString::fromUtf8(why);
+            tr.rollback();
+            return geraAnswer(QStringLiteral("ERR"), QStringLiteral("EMIT"), QString(),
+                              QStringLiteral("U"));
+        };
+        // A lock or update conflict: the caller tries again.
+        auto conflict = [&]() -> std::optional<QCborValue> {
+            tr.rollback();
+            return std::nullopt;
+        };
+
+        TQuery cfg(m_db,
+                   QStringLiteral("SELECT CDFORNECED, CDTIPOCONTAPAG, CDTIPOBAIXAPAG, CDTIPOOPERPAG"
+                                  "  FROM IMPOSTOCONTAPAG WHERE CDIMPOSTONFE = ?"));
+        cfg.bind(imposto).exec(QStringLiteral("ler a parametrização do imposto"));
+        if (!cfg.q().next())
+            return geraAnswer(QStringLiteral("ERR"), QStringLiteral("ERRO_BENEFICIARIO"), QString(),
+                              QStringLiteral("U"));
+        const QString fornec = cfg.q().value(0).toString();
+        const QString tipoConta = cfg.q().value(1).toString();
+        const QString tipoBaixa = cfg.q().value(2).toString();
+        const QString tipoOper = cfg.q().value(3).toString();
+        cfg.q().finish();
+
+        TQuery nota(m_db, QStringLiteral("SELECT CDEMPRESA, CDFILIOPER FROM NOTAFISCAL"
+                                         " WHERE CDFILIAL = ? AND NRLANCTONF = ?"));
+        nota.bind(filial).bind(lancto).exec(QStringLiteral("ler a nota"));
+        if (!nota.q().next())
+            return QStringLiteral("Conta a pagar: nota fiscal %1/%2 não encontrada.")
+                .arg(filial, lancto);
+        if (nota.q().value(0).toString() != empresa)
+            return QStringLiteral("Conta a pagar: a nota fiscal %1/%2 não pertence à empresa %3.")
+                .arg(filial, lancto, empresa);
+        const QString filiOper = nota.q().value(1).toString();
+        nota.q().finish();
+
+        // The guide's row is locked for the rest of the transaction: a colleague's transaction that
+        // changed it makes this one wait here and then meet the conflict.
+        TQuery guia(m_db,
+                    QStringLiteral("SELECT IDSTATUSGUIA, VRIMPOSTONF FROM IMPOSTONF"
+                                   " WHERE CDFILIAL = ? AND NRLANCTONF = ? AND CDIMPOSTONFE = ?"
+                                   " WITH LOCK"));
+        guia.bind(filial).bind(lancto).bind(imposto);
+        if (!guia.tryExec()) {
+            if (isConcurrencyError(guia.q().lastError()))
+                return conflict();
+            throw EHostError(sqlFailure(guia.q(), QStringLiteral("ler a guia")));
+        }
+        if (!guia.q().next()) {
+            if (guia.q().lastError().isValid() && isConcurrencyError(guia.q().lastError()))
+                return conflict();
+            return QStringLiteral("Conta a pagar: a nota fiscal %1/%2 não tem valor do imposto %3.")
+                .arg(filial, lancto, imposto);
+        }
+        if (guia.q().value(0).toString() == QLatin1String("S"))
+            return emit_("guia já emitida");
+        const double imposto_valor = guia.q().value(1).toDouble();
+        guia.q().finish();
+
+        if (const QString why = checkBarcode(barra); !why.isEmpty())
+            return why;
+        if (const QString why = checkTypableLine(linha, barra); !why.isEmpty())
+            return why;
+        if (!s("STBARRAGUIA").isEmpty() && s("STBARRAGUIA") != barra)
+            return QStringLiteral("Código de barras do pacote difere do informado: %1 / %2")
+                .arg(s("STBARRAGUIA"), barra);
+        if (!s("STLINHADIGI").isEmpty() && s("STLINHADIGI") != linha)
+            return QStringLiteral("Linha digitável do pacote difere da informada: %1 / %2")
+                .arg(s("STLINHADIGI"), linha);
+        // The amount in the barcode is what the bank collects: it must be the tax plus fine plus
+        // interest, to the centavo.
+        const qint64 devido = ToCentavos(imposto_valor) + ToCentavos(multa) + ToCentavos(juros);
+        if (ToCentavos(total) != devido)
+            return QStringLiteral("Valor a pagar %1 difere de imposto + multa + juros (%2).")
+                .arg(FormatBR(total), FormatBR(devido / 100.0));
+        if (barra.mid(4, 11).toLongLong() != devido)
+            return QStringLiteral("Valor do código de barras (%1) difere do valor a pagar (%2).")
+                .arg(FormatBR(barra.mid(4, 11).toLongLong() / 100.0), FormatBR(devido / 100.0));
+
+        TQuery seq(m_db, QStringLiteral("SELECT NEXT VALUE FOR GEN_CONTAPAGAR FROM RDB$DATABASE"));
+        seq.exec(QStringLiteral("numerar a conta a pagar"));
+        seq.q().next();
+        const qint64 nrConta = seq.q().value(0).toLongLong();
+        seq.q().finish();
+
+        TQuery ins(
+            m_db,
+            QStringLiteral("INSERT INTO CONTAPAGAR (NRCONTAPAGAR, CDEMPRESA, CDFILIAL, NRLANCTONF,"
+                           " CDIMPOSTONFE, CDFILIOPER, CDFORNECED, CDTIPOCONTAPAG, CDTIPOBAIXAPAG,"
+                           " CDTIPOOPERPAG, CDRECEGUIA, VRMULTAGUIA, VRJUROGUIA, VRCONTAPAGAR,"
+                           " DTVENCGUIA, STBARRAGUIA, STLINHADIGI, DSHISTGUIAPAGDOC)"
+                           " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+        ins.bind(nrConta).bind(empresa).bind(filial).bind(lancto).bind(imposto);
+        ins.bind(textOrNull(s("CDFILIOPER").isEmpty() ? filiOper : s("CDFILIOPER")));
+        ins.bind(fornec).bind(tipoConta).bind(tipoBaixa).bind(tipoOper).bind(receita);
+        ins.bind(multa).bind(juros).bind(devido / 100.0).bind(venc.date()).bind(barra).bind(linha);
+        ins.bind(textOrNull(hist));
+        if (!ins.tryExec()) {
+            if (isUniqueKeyError(ins.q().lastError()))
+                return emit_("conta a pagar já existe");
+            if (isConcurrencyError(ins.q().lastError()))
+                return conflict();
+            throw EHostError(sqlFailure(ins.q(), QStringLiteral("gravar a conta a pagar")));
+        }
+        TQuery upd(
+            m_db, QStringLiteral("UPDATE IMPOSTONF SET IDSTATUSGUIA = 'S', NRCONTAPAGAR = ?,"
+                                 " VRMULTAGUIA = ?, VRJUROGUIA = ?, DTVENCGUIA = ?, CDRECEGUIA = ?,"
+                                 " DSHISTGUIAPAGDOC = ?"
+                                 " WHERE CDFILIAL = ? AND NRLANCTONF = ? AND CDIMPOSTONFE = ?"
+                                 "   AND IDSTATUSGUIA = 'N'"));
+        upd.bind(nrConta)
+            .bind(multa)
+            .bind(juros)
+            .bind(venc.date())
+            .bind(receita)
+            .bind(textOrNull(hist));
+        upd.bind(filial).bind(lancto).bind(imposto);
+        if (!upd.tryExec()) {
+            if (isConcurrencyError(upd.q().lastError()))
+                return conflict();
+            throw EHostError(sqlFailure(upd.q(), QStringLiteral("marcar a guia como emitida")));
+        }
+        if (upd.q().numRowsAffected() != 1)
+            return emit_("guia já emitida");
+        if (!tr.commit()) {
+            if (isConcurrencyError(m_db.lastError()))
+                return conflict();
+            throw EHostError(QStringLiteral("Não foi possível gravar a conta a pagar: %1")
+                                 .arg(m_db.lastError().text()));
+        }
+        m_lastRows = 1;
+        return geraAnswer(QStringLiteral("MSG"), QStringLiteral("CONTAPAGAR_OK"), emitText,
+                          QStringLiteral("C"));
     };
 
-    TQuery cfg(m_db,
-               QStringLiteral("SELECT CDFORNECED, CDTIPOCONTAPAG, CDTIPOBAIXAPAG, CDTIPOOPERPAG"
-                              "  FROM IMPOSTOCONTAPAG WHERE CDIMPOSTONFE = ?"));
-    cfg.bind(imposto).exec(QStringLiteral("ler a parametrização do imposto"));
-    if (!cfg.q().next())
-        return geraAnswer(QStringLiteral("ERR"), QStringLiteral("ERRO_BENEFICIARIO"), QString(),
-                          QStringLiteral("U"));
-    const QString fornec = cfg.q().value(0).toString();
-    const QString tipoConta = cfg.q().value(1).toString();
-    const QString tipoBaixa = cfg.q().value(2).toString();
-    const QString tipoOper = cfg.q().value(3).toString();
-    cfg.q().finish();
-
-    TQuery nota(m_db, QStringLiteral("SELECT CDEMPRESA, CDFILIOPER FROM NOTAFISCAL"
-                                     " WHERE CDFILIAL = ? AND NRLANCTONF = ?"));
-    nota.bind(filial).bind(lancto).exec(QStringLiteral("ler a nota"));
-    if (!nota.q().next())
-        return QStringLiteral("Conta a pagar: nota fiscal %1/%2 não encontrada.")
-            .arg(filial, lancto);
-    if (nota.q().value(0).toString() != empresa)
-        return QStringLiteral("Conta a pagar: a nota fiscal %1/%2 não pertence à empresa %3.")
-            .arg(filial, lancto, empresa);
-    const QString filiOper = nota.q().value(1).toString();
-    nota.q().finish();
-
-    // The guide's row is locked for the rest of the transaction: a second clerk issuing the same
-    // note waits here and then meets the conflict, which means the guide was issued meanwhile.
-    TQuery guia(m_db, QStringLiteral("SELECT IDSTATUSGUIA, VRIMPOSTONF FROM IMPOSTONF"
-                                     " WHERE CDFILIAL = ? AND NRLANCTONF = ? AND CDIMPOSTONFE = ?"
-                                     " WITH LOCK"));
-    guia.bind(filial).bind(lancto).bind(imposto);
-    if (!guia.tryExec()) {
-        if (isConcurrencyError(guia.q().lastError()))
-            return emit_("conflito de transação");
-        throw EHostError(sqlFailure(guia.q(), QStringLiteral("ler a guia")));
+    // Another transaction that changed the guide's row (a colleague saving the note, or issuing
+    // it) makes this one meet a lock or update conflict. That says nothing about whether the
+    // guide was issued, so the issue is tried again on a fresh snapshot, which sees what the
+    // other transaction left: issued (EMIT), or still open and issued now.
+    for (int attempt = 1;; ++attempt) {
+        std::optional<QCborValue> answer;
+        {
+            TTransaction tr(m_db);
+            answer = issueOnce(tr);
+        }
+        if (answer) {
+            if (attempt > 1 && m_remark.isEmpty())
+                m_remark = QStringLiteral("após conflito de transação");
+            return *answer;
+        }
+        if (attempt == 3) {
+            m_remark = QStringLiteral("conflito de transação");
+            return QStringLiteral("Conta a pagar: a guia da nota %1/%2 está sendo alterada por "
+                                  "outro usuário; tente novamente.")
+                .arg(filial, lancto);
+        }
     }
-    if (!guia.q().next()) {
-        if (guia.q().lastError().isValid() && isConcurrencyError(guia.q().lastError()))
-            return emit_("conflito de transação");
-        return QStringLiteral("Conta a pagar: a nota fiscal %1/%2 não tem valor do imposto %3.")
-            .arg(filial, lancto, imposto);
-    }
-    if (guia.q().value(0).toString() == QLatin1String("S"))
-        return emit_("guia já emitida");
-    const double imposto_valor = guia.q().value(1).toDouble();
-    guia.q().finish();
-
-    if (const QString why = checkBarcode(barra); !why.isEmpty())
-        return why;
-    if (const QString why = checkTypableLine(linha, barra); !why.isEmpty())
-        return why;
-    if (!s("STBARRAGUIA").isEmpty() && s("STBARRAGUIA") != barra)
-        return QStringLiteral("Código de barras do pacote difere do informado: %1 / %2")
-            .arg(s("STBARRAGUIA"), barra);
-    if (!s("STLINHADIGI").isEmpty() && s("STLINHADIGI") != linha)
-        return QStringLiteral("Linha digitável do pacote difere da informada: %1 / %2")
-            .arg(s("STLINHADIGI"), linha);
-    // The amount in the barcode is what the bank collects: it must be the tax plus fine plus
-    // interest, to the centavo.
-    const qint64 devido = ToCentavos(imposto_valor) + ToCentavos(multa) + ToCentavos(juros);
-    if (ToCentavos(total) != devido)
-        return QStringLiteral("Valor a pagar %1 difere de imposto + multa + juros (%2).")
-            .arg(FormatBR(total), FormatBR(devido / 100.0));
-    if (barra.mid(4, 11).toLongLong() != devido)
-        return QStringLiteral("Valor do código de barras (%1) difere do valor a pagar (%2).")
-            .arg(FormatBR(barra.mid(4, 11).toLongLong() / 100.0), FormatBR(devido / 100.0));
-
-    TQuery seq(m_db, QStringLiteral("SELECT NEXT VALUE FOR GEN_CONTAPAGAR FROM RDB$DATABASE"));
-    seq.exec(QStringLiteral("numerar a conta a pagar"));
-    seq.q().next();
-    const qint64 nrConta = seq.q().value(0).toLongLong();
-    seq.q().finish();
-
-    TQuery ins(m_db, QStringLiteral(
-                         "INSERT INTO CONTAPAGAR (NRCONTAPAGAR, CDEMPRESA, CDFILIAL, NRLANCTONF,"
-                         " CDIMPOSTONFE, CDFILIOPER, CDFORNECED, CDTIPOCONTAPAG, CDTIPOBAIXAPAG,"
-                         " CDTIPOOPERPAG, CDRECEGUIA, VRMULTAGUIA, VRJUROGUIA, VRCONTAPAGAR,"
-                         " DTVENCGUIA, STBARRAGUIA, STLINHADIGI, DSHISTGUIAPAGDOC)"
-                         " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
-    ins.bind(nrConta).bind(empresa).bind(filial).bind(lancto).bind(imposto);
-    ins.bind(textOrNull(s("CDFILIOPER").isEmpty() ? filiOper : s("CDFILIOPER")));
-    ins.bind(fornec).bind(tipoConta).bind(tipoBaixa).bind(tipoOper).bind(receita);
-    ins.bind(multa).bind(juros).bind(devido / 100.0).bind(venc.date()).bind(barra).bind(linha);
-    ins.bind(textOrNull(hist));
-    if (!ins.tryExec()) {
-        if (isConcurrencyError(ins.q().lastError()))
-            return emit_("conta a pagar já existe");
-        throw EHostError(sqlFailure(ins.q(), QStringLiteral("gravar a conta a pagar")));
-    }
-    TQuery upd(m_db,
-               QStringLiteral("UPDATE IMPOSTONF SET IDSTATUSGUIA = 'S', NRCONTAPAGAR = ?,"
-                              " VRMULTAGUIA = ?, VRJUROGUIA = ?, DTVENCGUIA = ?, CDRECEGUIA = ?,"
-                              " DSHISTGUIAPAGDOC = ?"
-                              " WHERE CDFILIAL = ? AND NRLANCTONF = ? AND CDIMPOSTONFE = ?"
-                              "   AND IDSTATUSGUIA = 'N'"));
-    upd.bind(nrConta)
-        .bind(multa)
-        .bind(juros)
-        .bind(venc.date())
-        .bind(receita)
-        .bind(textOrNull(hist));
-    upd.bind(filial).bind(lancto).bind(imposto);
-    if (!upd.tryExec()) {
-        if (isConcurrencyError(upd.q().lastError()))
-            return emit_("conflito de transação");
-        throw EHostError(sqlFailure(upd.q(), QStringLiteral("marcar a guia como emitida")));
-    }
-    if (upd.q().numRowsAffected() != 1)
-        return emit_("guia já emitida");
-    if (!tr.commit()) {
-        if (isConcurrencyError(m_db.lastError()))
-            return emit_("conflito ao confirmar");
-        throw EHostError(QStringLiteral("Não foi possível gravar a conta a pagar: %1")
-                             .arg(m_db.lastError().text()));
-    }
-    m_lastRows = 1;
-    return geraAnswer(QStringLiteral("MSG"), QStringLiteral("CONTAPAGAR_OK"), emitText,
-                      QStringLiteral("C"));
 }

@@ -13,6 +13,7 @@
 #include <QCborMap>
 #include <QJsonDocument>
 #include <QProcess>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -103,6 +104,7 @@ private slots:
     void geraContaPagarRefusesBadInput_data();
     void geraContaPagarRefusesBadInput();
     void twoClerksIssueTheSameNote();
+    void issueWaitsForAColleaguesSave();
     void malformedRequests_data();
     void malformedRequests();
     void oversizedFrameClosesOnlyThatConnection();
@@ -1068,6 +1070,47 @@ void TestServer::twoClerksIssueTheSameNote() {
         if (line.contains(QStringLiteral("GeraContaPagar")) &&
             line.contains(QStringLiteral("EMIT")))
             qInfo("%s", qPrintable(line));
+}
+
+// A colleague's transaction that changed the guide's row without issuing it: the issue waits for
+// it and then issues, instead of calling the guide issued.
+void TestServer::issueWaitsForAColleaguesSave() {
+    const auto it = std::find_if(m_all.begin(), m_all.end(), [](const TNote& n) {
+        return n.empresa == QLatin1String("02") && n.imposto == QLatin1String("01") &&
+               n.status == QLatin1String("N") && n.valor > 0;
+    });
+    QVERIFY(it != m_all.end());
+    const TNote n = *it;
+    const QString where =
+        QStringLiteral(" WHERE CDFILIAL = '%1' AND NRLANCTONF = '%2' AND CDIMPOSTONFE = '01'")
+            .arg(n.filial, n.lancto);
+    QCOMPARE(count(QStringLiteral("SELECT COUNT(*) FROM CONTAPAGAR") + where), 0);
+    const QString bar = barcodeFor(ToCentavos(n.valor)), line = lineFor(bar);
+    const QCborArray args{n.empresa, n.imposto, payable(n, 0, 0, bar, line).toCbor(),
+                          bar,       line,      QString()};
+
+    QSqlDatabase d = db();
+    QVERIFY(d.transaction());
+    QSqlQuery hold(d);
+    QVERIFY2(hold.exec(QStringLiteral("UPDATE IMPOSTONF SET VRMULTAGUIA = 0") + where),
+             qPrintable(hold.lastError().text()));
+    QTcpSocket s;
+    s.connectToHost(QHostAddress::LocalHost, quint16(m_port));
+    QVERIFY(s.waitForConnected(5000));
+    s.write(request(1, QStringLiteral("GeraContaPagar"), args));
+    s.flush();
+    const bool answeredEarly = s.waitForReadyRead(700);
+    hold.finish();
+    QVERIFY(d.commit());
+    QVERIFY2(!answeredEarly, "the issue did not wait for the row lock");
+    const QCborMap m = rawCall(s, {});
+    QVERIFY2(m.value(QStringLiteral("result")).isArray(),
+             qPrintable(QCborValue(m).toDiagnosticNotation()));
+    QCOMPARE(
+        TDataPacket::fromCbor(m.value(QStringLiteral("result")).toArray()[0]).rows[0].mid(0, 2),
+        (QVariantList{QStringLiteral("MSG"), QStringLiteral("CONTAPAGAR_OK")}));
+    QCOMPARE(count(QStringLiteral("SELECT COUNT(*) FROM CONTAPAGAR") + where), 1);
+    QTRY_VERIFY(m_log.contains(QStringLiteral("MSG CONTAPAGAR_OK (após conflito de transação)")));
 }
 
 // ----- bad input -----
