@@ -196,6 +196,14 @@ TServerAnswer TSocketConnection::call(const QString& method, QCborArray& args,
             // An answer to an earlier call that timed out: not ours.
             if (idv.isInteger() && idv.toInteger() != id)
                 continue;
+            // The server answers {id: null, error} when it could not read the request at all;
+            // with one call in flight that answer is ours, and its text says why.
+            if (idv.isNull() && item.toMap().value(QStringLiteral("error")).isString()) {
+                answer = item;
+                end = End::Answer;
+                loop.quit();
+                return;
+            }
             if (!idv.isInteger()) {
                 why = QStringLiteral("resposta sem id");
                 end = End::Malformed;

@@ -77,6 +77,7 @@ private slots:
     void lostDuringCallIsAnError();
     void droppedWhileIdleReconnectsOnce();
     void serverErrorTextReachesCaller();
+    void unreadableRequestErrorReachesCaller();
 };
 
 void TestConnection::sendsRequestAndWritesBackRefs() {
@@ -293,6 +294,24 @@ void TestConnection::serverErrorTextReachesCaller() {
     QVERIFY(con.connected());         // an error answer keeps the connection
     con.setThrowException(true);
     QVERIFY_THROWS_EXCEPTION(EHostError, con.call(QStringLiteral("GetSerie"), args, {0}));
+}
+
+// A request the server could not read is answered without an id; its text reaches the caller.
+void TestConnection::unreadableRequestErrorReachesCaller() {
+    TFakeServer fake;
+    fake.reply = [](const QCborMap&, QTcpSocket*) {
+        QCborMap m;
+        m.insert(QStringLiteral("id"), QCborValue(QCborValue::Null));
+        m.insert(QStringLiteral("error"), QStringLiteral("Quadro inválido: CBOR inválido"));
+        return QList<QByteArray>{FisFrame::encode(m)};
+    };
+    TNetConnection con;
+    con.setPort(fake.port());
+    con.setTimeoutMs(3000);
+    QCborArray args;
+    const TServerAnswer a = con.call(QStringLiteral("GetParamFiscal"), args, {});
+    QVERIFY(!a.ok);
+    QCOMPARE(a.error, QStringLiteral("Quadro inválido: CBOR inválido"));
 }
 
 QTEST_GUILESS_MAIN(TestConnection)
