@@ -506,6 +506,9 @@ private slots:
         QTest::newRow("CPF") << "F"
                              << "12345678909"
                              << "123.456.789-09 - Fornecedor 1";
+        QTest::newRow("kind without mask") << "E"
+                                           << "EX-4471"
+                                           << "EX-4471 - Fornecedor 1";
     }
     void supplierText() {
         QFETCH(QString, kind);
@@ -669,6 +672,58 @@ private slots:
         cds()->Close();
         focus(m_form->medCdEmpresa);
         QVERIFY(cds()->Active() && cds()->IsEmpty());
+    }
+
+    // A note left in edit when the clerk goes to the company box is saved (changed) or
+    // cancelled (unchanged) before the worksheet is emptied. A save that fails the company check
+    // drops the note once: one message, no endless re-entry.
+    void enteringTheBoxLeavesAPendingEdit_data() {
+        QTest::addColumn<QString>("company");
+        QTest::addColumn<bool>("change");
+        QTest::addColumn<int>("posts");
+        QTest::addColumn<QStringList>("errors");
+        QTest::newRow("changed: saved") << "01" << true << 1 << QStringList();
+        QTest::newRow("unchanged: cancelled") << "01" << false << 0 << QStringList();
+        QTest::newRow("save refused by the company check")
+            << "" << true << 0 << QStringList{QString::fromUtf8("Empresa deve ser informada.")};
+    }
+    void enteringTheBoxLeavesAPendingEdit() {
+        QFETCH(QString, company);
+        QFETCH(bool, change);
+        QFETCH(int, posts);
+        QFETCH(QStringList, errors);
+        m_form->medCdEmpresa->SetText(QStringLiteral("01"));
+        focus(grid());
+        load(checks({QStringLiteral("U"), QStringLiteral("U")}));
+        int posted = 0;
+        double fine = 0;
+        int companyChecks = 0;
+        cds()->BeforePost = [&](TDataSet*) {
+            if (++companyChecks > 5)
+                QFAIL("the company check runs again and again");
+            m_form->Vd_Empresa(true);
+        };
+        cds()->AfterPost = [&](TDataSet*) {
+            ++posted;
+            fine = field("VRMULTAGUIA")->AsFloat();
+        };
+        cds()->Edit();
+        if (change)
+            field("VRMULTAGUIA")->setAsFloat(2.5);
+        m_form->medCdEmpresa->SetText(company);
+        m_dialogs.clear();
+        focus(m_form->medCdEmpresa);
+        cds()->BeforePost = nullptr;
+        cds()->AfterPost = nullptr;
+        QCOMPARE(posted, posts);
+        if (posts)
+            QCOMPARE(fine, 2.5);
+        QCOMPARE(m_dialogs.errors(), errors);
+        QCOMPARE(cds()->State(), dsBrowse);
+        QVERIFY(cds()->IsEmpty());
+        QCOMPARE(QApplication::focusWidget(), m_form->medCdEmpresa);
+        m_form->medCdEmpresa->SetText(QStringLiteral("01"));
+        focus(m_form->cbbReportNames);
     }
 
     void enabledState_data() {
