@@ -188,6 +188,16 @@ void TfrmEmissaoDarfDoc::medCdEmpresaChange() {
 void TfrmEmissaoDarfDoc::medCdEmpresaEnter() {
     if (!cdsNotaFiscal->Active())
         cdsNotaFiscal->CreateDataSet();
+    // Emptying drops a pending edit unsaved: leave the note first as moving off it does, so a
+    // changed note is saved. Entered after a failed company check, its save would fail the
+    // same check (and land here again): drop it.
+    const TDataSetState st = cdsNotaFiscal->State();
+    if (st == dsEdit || st == dsInsert) {
+        if (cdsNotaFiscal->Modified() && !medCdEmpresa->property(kFocusDance).toBool())
+            cdsNotaFiscal->Post();
+        else
+            cdsNotaFiscal->Cancel();
+    }
     cdsNotaFiscal->EmptyDataSet();
     // Emptying keeps the dataset's state, so the commands and menus would not hear of it.
     dtsPadraoStateChange();
@@ -216,9 +226,12 @@ void TfrmEmissaoDarfDoc::Vd_Empresa(bool obrigatorio) {
         // Leave the box and enter it again, so that its enter rule runs whatever had the focus;
         // leaving it this way is not the clerk's exit and looks nothing up a second time.
         medCdEmpresa->setProperty(kFocusDance, true);
-        withRestore([&] { cbbReportNames->setFocus(Qt::OtherFocusReason); },
-                    [&] { medCdEmpresa->setProperty(kFocusDance, false); });
-        medCdEmpresa->setFocus(Qt::OtherFocusReason);
+        withRestore(
+            [&] {
+                cbbReportNames->setFocus(Qt::OtherFocusReason);
+                medCdEmpresa->setFocus(Qt::OtherFocusReason);
+            },
+            [&] { medCdEmpresa->setProperty(kFocusDance, false); });
         throw;
     }
 }
