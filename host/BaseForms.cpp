@@ -17,7 +17,6 @@
 #include <QLabel>
 #include <QMdiSubWindow>
 #include <QMenuBar>
-#include <QPrintDialog>
 #include <QPrinter>
 #include <QRadioButton>
 #include <QSaveFile>
@@ -192,10 +191,14 @@ void TfrmDadosGerRel::sbtSalvarComoClick(QObject*) {
     NoReport();
 }
 
+QPrinter* TfrmDadosGerRel::Printer() {
+    if (!m_printer)
+        m_printer = std::make_unique<QPrinter>();
+    return m_printer.get();
+}
+
 void TfrmDadosGerRel::sbtConfigImprClick(QObject*) {
-    QPrinter printer;
-    QPrintDialog dialog(&printer, this);
-    dialog.exec();
+    HostDialogs().printSetup(*Printer());
 }
 
 void TfrmDadosGerRel::sbtReportEditClick(QObject* Sender) {

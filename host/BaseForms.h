@@ -16,12 +16,14 @@
 #include <QDialog>
 #include <QStringList>
 #include <QWidget>
+#include <memory>
 
 class QComboBox;
 class QGroupBox;
 class QHBoxLayout;
 class QLabel;
 class QMenuBar;
+class QPrinter;
 class QVBoxLayout;
 
 // Replaces each %s (or %d) of text, in order, by the next of args.
@@ -51,6 +53,7 @@ public:
     virtual void sbtPrintClick(QObject* Sender);
     virtual void sbtPreviewClick(QObject* Sender);
     virtual void sbtSalvarComoClick(QObject* Sender);
+    // Printer set-up through the host dialogs; the choice stays in Printer() for later prints.
     virtual void sbtConfigImprClick(QObject* Sender);
     // With sbtCancel as sender it closes the screen (the "Fechar" menu item sends it); any
     // other sender opens the report definition.
@@ -61,6 +64,8 @@ public:
     void AddBarButton(QWidget* w);
     // Closes the screen the way the clerk does (through its child window when it has one).
     void CloseScreen();
+    // The screen's printer, as the last printer set-up left it.
+    QPrinter* Printer();
 
     // ---- components ----
     QWidget* panTopo = nullptr;   // top panel
@@ -96,6 +101,7 @@ private:
     QVBoxLayout* m_clientLayout = nullptr;
     QString m_reportCode;
     QString m_screenCode;
+    std::unique_ptr<QPrinter> m_printer;
     bool m_created = false;
 };
 

@@ -50,6 +50,11 @@ QString TScriptedDialogs::chooseSaveFile(const QString& title, const QString&) {
     return onSaveFile ? onSaveFile(title) : QString();
 }
 
+bool TScriptedDialogs::printSetup(QPrinter& printer) {
+    shown.append({QStringLiteral("printSetup"), QString(), 0});
+    return onPrintSetup ? onPrintSetup(printer) : false;
+}
+
 QStringList TScriptedDialogs::errors() const {
     QStringList out;
     for (const auto& s : shown)

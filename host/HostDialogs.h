@@ -8,6 +8,7 @@
 #include <QString>
 #include <functional>
 
+class QPrinter;
 class QWidget;
 class TDataSource;
 class TDataSet;
@@ -31,6 +32,8 @@ public:
     virtual void procura(TDataSet* dataset) = 0;
     // A file to save to; empty when cancelled.
     virtual QString chooseSaveFile(const QString& title, const QString& filter) = 0;
+    // Printer set-up on printer; true when confirmed (printer then holds the choice).
+    virtual bool printSetup(QPrinter& printer) = 0;
 };
 
 FIS_EXPORT IHostDialogs& HostDialogs();
@@ -38,11 +41,12 @@ FIS_EXPORT IHostDialogs& HostDialogs();
 FIS_EXPORT void SetHostDialogs(IHostDialogs* dialogs);
 
 // Dialogs for tests: every call is recorded; answers come from the handlers set, or defaults
-// (cancel / no row chosen / empty file name).
+// (cancel / no row chosen / empty file name / set-up cancelled).
 class FIS_EXPORT TScriptedDialogs : public IHostDialogs {
 public:
     struct Shown {
-        QString kind; // "error", "message", "pesquisar", "pesquisaLista", "procura", "saveFile"
+        QString kind; // "error", "message", "pesquisar", "pesquisaLista", "procura", "saveFile",
+                      // "printSetup"
         QString text; // message text or title
         int type = 0;
     };
@@ -52,6 +56,7 @@ public:
     std::function<bool(TDataSource*, const QString&, const QString&, QString&)> onPesquisaLista;
     std::function<void(TDataSet*)> onProcura;
     std::function<QString(const QString&)> onSaveFile;
+    std::function<bool(QPrinter&)> onPrintSetup;
 
     void showError(const QString& text) override;
     int showMessage(const QString& text, TMsgDlgType type, int buttons) override;
@@ -60,6 +65,7 @@ public:
                        QString& keys) override;
     void procura(TDataSet* dataset) override;
     QString chooseSaveFile(const QString& title, const QString& filter) override;
+    bool printSetup(QPrinter& printer) override;
 
     QStringList errors() const;   // texts of the errors shown, in order
     QStringList messages() const; // texts of the other messages shown, in order

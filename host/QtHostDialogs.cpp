@@ -4,6 +4,7 @@
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QPointer>
+#include <QPrintDialog>
 
 namespace {
 QWidget* dialogParent() {
@@ -65,4 +66,12 @@ int TQtHostDialogs::showMessage(const QString& text, TMsgDlgType type, int butto
 
 QString TQtHostDialogs::chooseSaveFile(const QString& title, const QString& filter) {
     return QFileDialog::getSaveFileName(dialogParent(), title, QString(), filter);
+}
+
+bool TQtHostDialogs::printSetup(QPrinter& printer) {
+    QPointer<QPrintDialog> dialog = new QPrintDialog(&printer, dialogParent());
+    dialog->setWindowTitle(QStringLiteral("Configurar Impressora"));
+    const int r = dialog->exec();
+    delete dialog;
+    return r == QDialog::Accepted;
 }

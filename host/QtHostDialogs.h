@@ -12,4 +12,5 @@ public:
                        bool flag, QString& keys) override;
     void procura(TDataSet* dataset) override;
     QString chooseSaveFile(const QString& title, const QString& filter) override;
+    bool printSetup(QPrinter& printer) override;
 };

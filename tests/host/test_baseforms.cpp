@@ -8,12 +8,14 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLineEdit>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QPointer>
+#include <QPrinter>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -142,6 +144,34 @@ private slots:
             QTest::mouseClick(b, Qt::LeftButton);
             QCOMPARE(m_dialogs.errors(), QStringList{text});
         }
+        delete f;
+    }
+
+    // Printer set-up goes through the host dialogs (nothing waits for a person) and its choice
+    // stays with the screen for the next set-up and print.
+    void printerSetupKeepsTheChoice() {
+        auto* f = CreateForm<TSampleForm>();
+        const QString pdf = QDir::temp().filePath(QStringLiteral("fis-setup.pdf"));
+        m_dialogs.onPrintSetup = [&](QPrinter& p) {
+            p.setOutputFileName(pdf);
+            p.setPageOrientation(QPageLayout::Landscape);
+            return true;
+        };
+        QVERIFY(f->sbtConfigImpr->Click());
+        QCOMPARE(m_dialogs.count(QStringLiteral("printSetup")), 1);
+        QCOMPARE(f->Printer()->outputFileName(), pdf);
+        QCOMPARE(f->Printer()->pageLayout().orientation(), QPageLayout::Landscape);
+        // The next set-up starts from the kept choice.
+        bool startedFromKept = false;
+        m_dialogs.onPrintSetup = [&](QPrinter& p) {
+            startedFromKept =
+                p.outputFileName() == pdf && p.pageLayout().orientation() == QPageLayout::Landscape;
+            return false;
+        };
+        QVERIFY(f->sbtConfigImpr->Click());
+        QVERIFY(startedFromKept);
+        QCOMPARE(m_dialogs.count(QStringLiteral("printSetup")), 2);
+        m_dialogs.onPrintSetup = nullptr;
         delete f;
     }
 
