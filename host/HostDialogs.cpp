@@ -17,6 +17,19 @@ void SetHostDialogs(IHostDialogs* dialogs) {
     g_installed = dialogs;
 }
 
+bool Pesquisar(TDataSource* source, const QString& title, bool flagA, bool flagB) {
+    return HostDialogs().pesquisar(source, title, flagA, flagB);
+}
+
+bool PesquisaLista(TDataSource* source, const QString& keyField, const QString& title, bool flag,
+                   QString& keys) {
+    return HostDialogs().pesquisaLista(source, keyField, title, flag, keys);
+}
+
+void Procura(TDataSet* dataset) {
+    HostDialogs().procura(dataset);
+}
+
 void TScriptedDialogs::showError(const QString& text) {
     shown.append({QStringLiteral("error"), text, int(TMsgDlgType::Error)});
 }

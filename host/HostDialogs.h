@@ -37,6 +37,15 @@ public:
 };
 
 FIS_EXPORT IHostDialogs& HostDialogs();
+
+// The host's search facilities under the names screens call them by; each goes to HostDialogs().
+// Modal search over source; true when a row was chosen, which is then current.
+FIS_EXPORT bool Pesquisar(TDataSource* source, const QString& title, bool flagA, bool flagB);
+// Modal multi-select; on OK leaves the chosen values of keyField in keys.
+FIS_EXPORT bool PesquisaLista(TDataSource* source, const QString& keyField, const QString& title,
+                              bool flag, QString& keys);
+// Find dialog over dataset.
+FIS_EXPORT void Procura(TDataSet* dataset);
 // Installs dialogs (not owned); nullptr restores the Qt implementation.
 FIS_EXPORT void SetHostDialogs(IHostDialogs* dialogs);
 

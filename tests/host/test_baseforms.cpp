@@ -175,6 +175,28 @@ private slots:
         delete f;
     }
 
+    // The search facilities reach whatever dialogs are installed; the chosen keys come back
+    // through the caller's text.
+    void searchFacilitiesUseTheInstalledDialogs() {
+        m_dialogs.onPesquisaLista = [](TDataSource*, const QString& key, const QString&,
+                                       QString& keys) {
+            keys = key == QLatin1String("CHAVE") ? QStringLiteral("'E_1','S_2'") : QString();
+            return true;
+        };
+        QString keys = QStringLiteral("'X'");
+        QVERIFY(
+            PesquisaLista(nullptr, QStringLiteral("CHAVE"), QStringLiteral("Séries"), false, keys));
+        QCOMPARE(keys, QStringLiteral("'E_1','S_2'"));
+        QVERIFY(!Pesquisar(nullptr, QStringLiteral("Empresas"), false, true));
+        Procura(nullptr);
+        QCOMPARE(m_dialogs.shown.size(), 3);
+        QCOMPARE(m_dialogs.shown.at(0).text, QStringLiteral("Séries"));
+        QCOMPARE(m_dialogs.shown.at(1).kind, QStringLiteral("pesquisar"));
+        QCOMPARE(m_dialogs.shown.at(1).text, QStringLiteral("Empresas"));
+        QCOMPARE(m_dialogs.shown.at(2).kind, QStringLiteral("procura"));
+        m_dialogs.onPesquisaLista = nullptr;
+    }
+
     void mdiLifecycle() {
         QMdiArea area;
         area.resize(800, 600);
