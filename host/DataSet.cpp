@@ -165,6 +165,8 @@ void TField::setVisible(bool visible) {
 }
 
 int TField::DisplayWidth() const {
+    if (m_displayWidth > 0)
+        return m_displayWidth;
     switch (m_type) {
     case TFieldType::String:
     case TFieldType::FixedChar:
@@ -330,6 +332,11 @@ QString TField::valueText(const QVariant& v, bool display) const {
     return v.toString();
 }
 
+void TField::FocusControl() {
+    if (m_dataSet && m_dataSet->Active())
+        m_dataSet->notify(deFocusControl, this);
+}
+
 QString TField::Text() const {
     if (OnGetText) {
         QString text;
@@ -381,6 +388,7 @@ TField* TDataSet::AddField(const QString& name, TFieldType type, int size) {
     auto f = std::make_unique<TField>(this, name, type, size);
     f->m_index = int(m_fields.size());
     m_fields.push_back(std::move(f));
+    refreshSortKeys();
     notify(deLayoutChange);
     return m_fields.back().get();
 }
@@ -391,6 +399,7 @@ void TDataSet::ClearFields() {
             QStringLiteral("Não é possível definir campos com o conjunto de dados aberto."));
     m_fields.clear();
     m_autoFields = false;
+    refreshSortKeys();
     notify(deLayoutChange);
 }
 
@@ -433,7 +442,7 @@ void TDataSet::setState(TDataSetState state) {
 }
 
 void TDataSet::notify(TDataEvent event, TField* field) {
-    if (m_disableCount > 0 && event != deUpdateRecord)
+    if (m_disableCount > 0 && event != deUpdateRecord && event != deFocusControl)
         return;
     if (event == deUpdateState)
         m_notifiedState = m_state;
@@ -503,6 +512,7 @@ void TDataSet::Close() {
     if (m_autoFields) {
         m_fields.clear();
         m_autoFields = false;
+        refreshSortKeys();
         notify(deLayoutChange);
     }
     notify(deUpdateState);
@@ -559,6 +569,36 @@ int TDataSet::posOfId(qint64 id) const {
             return p;
     }
     return -1;
+}
+
+int TDataSet::posOfBookmark(TBookmark bookmark) const {
+    if (const int p = posOfId(bookmark); p >= 0 || m_loads.isEmpty())
+        return p;
+    // A row of an earlier load: the row at its place in the latest load.
+    const LoadRange& latest = m_loads.last();
+    if (bookmark >= latest.firstId)
+        return -1; // of this load (deleted) or inserted since
+    for (int i = int(m_loads.size()) - 2; i >= 0; --i) {
+        const LoadRange& l = m_loads[i];
+        if (bookmark >= l.firstId && bookmark < l.firstId + l.count) {
+            const qint64 k = bookmark - l.firstId;
+            return k < latest.count ? posOfId(latest.firstId + k) : -1;
+        }
+    }
+    return -1;
+}
+
+void TDataSet::refreshSortKeys() {
+    // Keys follow the field definitions; an index naming a field not (yet) defined waits.
+    m_sortFields.clear();
+    for (const QString& f : m_indexFields.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+        TField* field = FindField(f.trimmed());
+        if (!field) {
+            m_sortFields.clear();
+            return;
+        }
+        m_sortFields << field->Index();
+    }
 }
 
 void TDataSet::sortView() {
@@ -651,6 +691,17 @@ QString TDataSet::DisplayTextAt(int pos, TField* field, bool display) const {
     }
     m_displayPos = saved;
     return text;
+}
+
+TDisplayRow::TDisplayRow(const TDataSet* dataSet, int pos)
+    : m_dataSet(dataSet), m_saved(dataSet ? dataSet->m_displayPos : -1) {
+    if (m_dataSet)
+        m_dataSet->m_displayPos = pos;
+}
+
+TDisplayRow::~TDisplayRow() {
+    if (m_dataSet)
+        m_dataSet->m_displayPos = m_saved;
 }
 
 void TDataSet::writeValue(TField* field, const QVariant& value) {
@@ -970,13 +1021,21 @@ TDataSet::TBookmark TDataSet::GetBookmark() const {
 }
 
 bool TDataSet::BookmarkValid(TBookmark bookmark) const {
-    return Active() && posOfId(bookmark) >= 0;
+    return Active() && posOfBookmark(bookmark) >= 0;
 }
 
 void TDataSet::GotoBookmark(TBookmark bookmark) {
+    if (bookmark == 0)
+        return;
     checkActive();
+    // The row, not the position: a post may re-sort and a cancelled insert removes a row.
+    qint64 id = 0;
+    if (const int p0 = posOfBookmark(bookmark); p0 >= 0) {
+        const int s = m_identityView ? p0 : m_view[p0];
+        id = m_rows[size_t(s)].id;
+    }
     checkBrowseMode();
-    const int p = posOfId(bookmark);
+    const int p = posOfId(id);
     if (p < 0)
         throw EHostError(QStringLiteral("Registro não encontrado."));
     if (BeforeScroll)
@@ -1036,9 +1095,11 @@ void TDataSet::setIndexName(const QString& name) {
 }
 
 void TDataSet::setIndexFieldNames(const QString& fields) {
+    // Before any field exists (fields taken from the first packet) the names wait for it.
     QList<int> keys;
-    for (const QString& f : fields.split(QLatin1Char(';'), Qt::SkipEmptyParts))
-        keys << FieldByName(f.trimmed())->Index();
+    if (!m_fields.empty())
+        for (const QString& f : fields.split(QLatin1Char(';'), Qt::SkipEmptyParts))
+            keys << FieldByName(f.trimmed())->Index();
     if (Active())
         checkBrowseMode();
     m_indexName.clear();
@@ -1084,6 +1145,16 @@ void TDataSet::loadPacket(const TDataPacket& packet) {
     QList<int> typeIds;
     for (const auto& d : defs)
         typeIds << expectedTypeId(d.type);
+    QList<int> sortKeys;
+    for (const QString& name : m_indexFields.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+        int k = -1;
+        for (int j = 0; j < defs.size() && k < 0; ++j)
+            if (defs[j].name.compare(name.trimmed(), Qt::CaseInsensitive) == 0)
+                k = j;
+        if (k < 0)
+            throw EHostError(QStringLiteral("Campo '%1' não encontrado.").arg(name.trimmed()));
+        sortKeys << k;
+    }
 
     std::vector<Row> rows;
     rows.reserve(size_t(packet.rows.size()));
@@ -1150,7 +1221,11 @@ void TDataSet::loadPacket(const TDataPacket& packet) {
     if (BeforeOpen && !Active())
         BeforeOpen(this);
     m_rows = std::move(rows);
+    m_loads.append({m_nextId, int(m_rows.size())});
+    if (m_loads.size() > 64)
+        m_loads.removeFirst();
     m_nextId = nextId;
+    m_sortFields = sortKeys;
     m_changed.clear();
     m_insertedStorage = -1;
     m_editBuffer.clear();
@@ -1215,9 +1290,7 @@ void TClientDataSet::EmptyDataSet() {
 }
 
 void TClientDataSet::SetData(const TDataPacket& packet) {
-    if (Active() && (State() == dsEdit || State() == dsInsert))
-        Cancel();
-    loadPacket(packet);
+    loadPacket(packet); // cancels a pending edit only once the packet is accepted
 }
 
 void TClientDataSet::SetData(const QCborValue& packet) {
@@ -1283,6 +1356,7 @@ void TDataSource::dataSetEvent(TDataEvent event, TField* field) {
             OnDataChange(this, nullptr);
         break;
     case deUpdateRecord:
+    case deFocusControl:
         break;
     }
 }

@@ -18,6 +18,10 @@
 //    DisableControls and the matching EnableControls (nesting is counted); the last
 //    EnableControls tells them once that everything may have changed.
 //  - Bookmarks identify a row for as long as it exists (edits and index changes keep them valid).
+//    Once the rows are replaced by a load (SetData, a query's Open), a bookmark of an earlier
+//    load means the row at the same place in storage order, as a refresh that keeps the
+//    clerk's position expects; when the new rows are fewer it is no longer valid. Bookmark 0
+//    (none taken) is ignored by GotoBookmark.
 //  - An active index (AddIndex + setIndexName, or setIndexFieldNames) orders the rows by its
 //    fields (ascending, empty first, stable); a post that changes an index field re-sorts and
 //    keeps the cursor on the posted row.
@@ -52,7 +56,8 @@ enum TDataEvent {
     deDataSetScroll, // the current row moved
     deLayoutChange,  // fields or their visibility changed
     deUpdateState,   // the state changed
-    deUpdateRecord   // the row is about to be posted: controls write their pending text now
+    deUpdateRecord,  // the row is about to be posted: controls write their pending text now
+    deFocusControl   // a control showing the field given should take the focus
 };
 
 class FIS_EXPORT TField {
@@ -84,7 +89,9 @@ public:
     // A mask in the host's form ("!99/99/9999;1; "); the grid's editor applies it.
     const QString& EditMask() const { return m_editMask; }
     void setEditMask(const QString& mask) { m_editMask = mask; }
-    int DisplayWidth() const; // characters
+    // Characters; by default from the type and size.
+    int DisplayWidth() const;
+    void setDisplayWidth(int chars) { m_displayWidth = chars; }
     Qt::Alignment Alignment() const;
 
     TFieldGetTextEvent OnGetText;
@@ -117,6 +124,10 @@ public:
     // Plain conversion used by Text(), without any handler.
     QString valueText(const QVariant& v, bool display) const;
 
+    // Asks the data-aware controls that show this field (the grid: its column) to take the
+    // focus; also while controls are disabled. Nothing happens on an inactive dataset.
+    void FocusControl();
+
 private:
     friend class TDataSet;
     TDataSet* m_dataSet;
@@ -129,6 +140,7 @@ private:
     bool m_readOnly = false;
     QString m_displayFormat;
     QString m_editMask;
+    int m_displayWidth = -1;
 };
 
 class FIS_EXPORT TDataSet : public QObject {
@@ -181,7 +193,8 @@ public:
 
     // --- Bookmarks
     TBookmark GetBookmark() const;
-    void GotoBookmark(TBookmark bookmark); // EHostError "Registro não encontrado." when gone
+    // EHostError "Registro não encontrado." when gone; bookmark 0 does nothing.
+    void GotoBookmark(TBookmark bookmark);
     void FreeBookmark(TBookmark) {}
     bool BookmarkValid(TBookmark bookmark) const;
 
@@ -219,6 +232,7 @@ public:
 protected:
     friend class TField;
     friend class TDataSource;
+    friend class TDisplayRow;
     struct Row {
         QVariantList values;
         qint64 id = 0;
@@ -257,6 +271,8 @@ private:
     qint64 currentId() const;
     int posOfId(qint64 id) const;
     void sortView();
+    int posOfBookmark(TBookmark bookmark) const;
+    void refreshSortKeys();
 
     std::vector<std::unique_ptr<TField>> m_fields;
     std::vector<Row> m_rows;    // storage order
@@ -284,11 +300,31 @@ private:
     QString m_indexName;
     QString m_indexFields;
     QList<int> m_sortFields;
-    QSet<qint64> m_changed;          // ids of rows changed since the last merge
+    QSet<qint64> m_changed; // ids of rows changed since the last merge
+    // Row ids of each load: a load numbers its rows from firstId in storage order.
+    struct LoadRange {
+        qint64 firstId;
+        int count;
+    };
+    QList<LoadRange> m_loads;        // the latest last
     mutable int m_probeStorage = -1; // storage row read by fields while filtering
     bool m_autoFields = false;       // fields taken from a packet, dropped on Close
     QList<TDataSource*> m_sources;
     TDataSetState m_notifiedState = dsInactive;
+};
+
+// While it lives, the fields of dataSet read row pos (0-based, as DisplayTextAt does), so that
+// a drawing hook reading Column->Field() sees the row being drawn. Writes are not affected.
+class FIS_EXPORT TDisplayRow {
+public:
+    TDisplayRow(const TDataSet* dataSet, int pos);
+    ~TDisplayRow();
+    TDisplayRow(const TDisplayRow&) = delete;
+    TDisplayRow& operator=(const TDisplayRow&) = delete;
+
+private:
+    const TDataSet* m_dataSet;
+    int m_saved;
 };
 
 class FIS_EXPORT TClientDataSet : public TDataSet {

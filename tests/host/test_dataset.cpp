@@ -46,8 +46,11 @@ private slots:
     void abortInBeforePostKeepsEdit();
     void changeCountAndMerge();
     void bookmarksSurviveEdits();
+    void bookmarkAfterReload_data();
+    void bookmarkAfterReload();
     void disabledControlsNest();
     void activeIndexOrders();
+    void indexFollowsPacketFields();
     void packetRoundTripsEveryType();
     void malformedPacketRefused_data();
     void malformedPacketRefused();
@@ -230,6 +233,53 @@ void TestDataSet::bookmarksSurviveEdits() {
     QVERIFY_THROWS_EXCEPTION(EHostError, ds.GotoBookmark(bm));
 }
 
+void TestDataSet::bookmarkAfterReload_data() {
+    QTest::addColumn<int>("before");   // rows of the first load
+    QTest::addColumn<int>("at");       // row bookmarked (0: none taken)
+    QTest::addColumn<int>("reloads");  // loads since
+    QTest::addColumn<int>("after");    // rows of the last load
+    QTest::addColumn<int>("expected"); // RecNo after GotoBookmark; -1: no longer valid
+    QTest::newRow("same place after a refresh") << 5 << 3 << 1 << 5 << 3;
+    QTest::newRow("fewer rows, place kept") << 5 << 2 << 1 << 3 << 2;
+    QTest::newRow("place gone") << 5 << 4 << 1 << 3 << -1;
+    QTest::newRow("two refreshes") << 4 << 4 << 2 << 4 << 4;
+    // Nothing remembered: the dataset stays where it is (on the last row here).
+    QTest::newRow("no bookmark") << 5 << 0 << 1 << 5 << 5;
+}
+
+void TestDataSet::bookmarkAfterReload() {
+    QFETCH(int, before);
+    QFETCH(int, at);
+    QFETCH(int, reloads);
+    QFETCH(int, after);
+    QFETCH(int, expected);
+    TClientDataSet ds;
+    defineNotes(ds);
+    ds.SetData(notesPacket(before));
+    TDataSet::TBookmark bm = 0;
+    if (at > 0) {
+        ds.setRecNo(at);
+        bm = ds.GetBookmark();
+    }
+    for (int i = 1; i < reloads; ++i)
+        ds.SetData(notesPacket(before));
+    TDataPacket p = notesPacket(after);
+    for (QVariantList& row : p.rows)
+        row[0] = QStringLiteral("N") + row[0].toString().right(3);
+    ds.SetData(p);
+    ds.Last();
+    if (expected < 0) {
+        QVERIFY(!ds.BookmarkValid(bm));
+        QVERIFY_THROWS_EXCEPTION(EHostError, ds.GotoBookmark(bm));
+        QCOMPARE(ds.RecNo(), after);
+        return;
+    }
+    QCOMPARE(ds.BookmarkValid(bm), at > 0);
+    ds.GotoBookmark(bm);
+    QCOMPARE(ds.RecNo(), expected);
+    QCOMPARE(key(ds), QStringLiteral("N%1").arg(expected, 3, 10, QLatin1Char('0')));
+}
+
 void TestDataSet::disabledControlsNest() {
     TClientDataSet ds;
     defineNotes(ds);
@@ -291,6 +341,37 @@ void TestDataSet::activeIndexOrders() {
     QVERIFY_THROWS_EXCEPTION(EHostError, ds.setIndexName(QStringLiteral("nope")));
 }
 
+void TestDataSet::indexFollowsPacketFields() {
+    // A dataset that takes its fields from the packets, its order chosen before the first one.
+    TClientDataSet ds;
+    ds.AddIndex(QStringLiteral("idxResultado"), QStringLiteral("IDTPRESULT"));
+    ds.setIndexName(QStringLiteral("idxResultado"));
+    auto load = [&](bool keyFirst) {
+        TDataPacket p;
+        const TPacketField cd{QStringLiteral("CDRESULT"), TFieldType::String, 3};
+        const TPacketField tp{QStringLiteral("IDTPRESULT"), TFieldType::String, 2};
+        p.fields = keyFirst ? QList<TPacketField>{tp, cd} : QList<TPacketField>{cd, tp};
+        for (const auto& [code, order] : {std::pair{"ERR", "2"}, {"MSG", "1"}, {"OUT", "3"}})
+            p.rows.append(keyFirst ? QVariantList{order, code} : QVariantList{code, order});
+        ds.SetData(p);
+        QStringList codes;
+        for (ds.First(); !ds.Eof(); ds.Next())
+            codes << ds.FieldByName(QStringLiteral("CDRESULT"))->AsString();
+        return codes;
+    };
+    const QStringList ordered{"MSG", "ERR", "OUT"};
+    QCOMPARE(load(false), ordered);
+    ds.Close(); // the packet's fields go with it
+    QCOMPARE(load(true), ordered);
+    QCOMPARE(load(false), ordered);
+    // A packet without the index's field is refused and the rows stay.
+    TDataPacket bad;
+    bad.fields = {{QStringLiteral("CDRESULT"), TFieldType::String, 3}};
+    bad.rows = {{QStringLiteral("X")}};
+    QVERIFY_THROWS_EXCEPTION(EHostError, ds.SetData(bad));
+    QCOMPARE(ds.RecordCount(), 3);
+}
+
 void TestDataSet::packetRoundTripsEveryType() {
     TClientDataSet ds;
     defineNotes(ds);
@@ -345,16 +426,20 @@ void TestDataSet::malformedPacketRefused() {
     defineNotes(ds);
     ds.SetData(notesPacket(2));
     ds.Next();
+    ds.Edit();
+    ds.FieldByName(QStringLiteral("IDCHECK"))->setAsString(QStringLiteral("C"));
     try {
         ds.SetData(packet);
         QFAIL("packet accepted");
     } catch (const EHostError& e) {
         QVERIFY2(e.text().contains(textPart), qPrintable(e.text()));
     }
-    // The dataset is left as it was.
+    // The dataset is left as it was, the clerk's pending edit included.
     QCOMPARE(ds.RecordCount(), 2);
     QCOMPARE(ds.RecNo(), 2);
     QCOMPARE(key(ds), QStringLiteral("0000000002"));
+    QCOMPARE(ds.State(), dsEdit);
+    QCOMPARE(ds.FieldByName(QStringLiteral("IDCHECK"))->AsString(), QStringLiteral("C"));
 }
 
 void TestDataSet::datasetWithoutDefinitionsTakesPacketFields() {
