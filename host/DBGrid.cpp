@@ -232,7 +232,7 @@ public:
         endResetModel();
     }
 
-    void onDataEvent(int event, TField*) {
+    void onDataEvent(int event, TField* field) {
         TDataSet* ds = dataSet();
         const int rows = ds && ds->Active() ? ds->RecordCount() : 0;
         switch (event) {
@@ -271,6 +271,9 @@ public:
         case deUpdateRecord:
             commitOpenEditor();
             break;
+        case deFocusControl:
+            m_grid->focusField(field);
+            break;
         }
     }
 
@@ -296,12 +299,14 @@ public:
         TColumn* col =
             index.column() < m_grid->ColumnCount() ? m_grid->Columns(index.column()) : nullptr;
         TField* f = col ? col->Field() : nullptr;
+        // Every editor can show the button: the column's style may change while it is open.
         QWidget* editor = nullptr;
         QLineEdit* line = nullptr;
-        if (col && col->ButtonStyle() == cbsEllipsis) {
+        {
             auto* e = new TEllipsisEditor(parent);
             line = e->edit;
             editor = e;
+            e->button->setVisible(col && col->ButtonStyle() == cbsEllipsis);
             QPointer<TEllipsisEditor> guard(e);
             QObject::connect(e->button, &QToolButton::clicked, m_grid, [this, guard] {
                 if (!guard)
@@ -322,10 +327,6 @@ public:
                 emit self->commitData(guard);
                 emit self->closeEditor(guard, QAbstractItemDelegate::NoHint);
             });
-        } else {
-            line = new QLineEdit(parent);
-            line->setFrame(false);
-            editor = line;
         }
         if (f) {
             const QString mask = qtInputMask(f->EditMask());
@@ -409,6 +410,9 @@ public:
         painter->setPen(option.palette.color(cg, sel ? QPalette::HighlightedText : QPalette::Text));
         try {
             // Paint must never throw nor open dialogs; a failing handler leaves the default cell.
+            // The hook's fields read the row being drawn.
+            TDataSet* ds = m_grid->DataSet();
+            const TDisplayRow row(ds && ds->Active() ? ds : nullptr, index.row());
             m_grid->OnDrawColumnCell(painter, option.rect, index.column(), col, state);
         } catch (...) {
         }
@@ -493,6 +497,13 @@ void TColumn::setTitleFont(const QFont& font) {
 void TColumn::setTitleAlignment(Qt::Alignment alignment) {
     m_titleAlignment = alignment;
     m_grid->columnsChanged();
+}
+
+void TColumn::setButtonStyle(TColumnButtonStyle style) {
+    if (style == m_buttonStyle)
+        return;
+    m_buttonStyle = style;
+    m_grid->buttonStyleChanged(this);
 }
 
 void TColumn::setVisible(bool visible) {
@@ -625,6 +636,28 @@ void TDBGrid::columnsChanged() {
     followDataSet();
 }
 
+void TDBGrid::buttonStyleChanged(TColumn* column) {
+    QWidget* ed = m_delegate->openEditor();
+    auto* e = dynamic_cast<TEllipsisEditor*>(ed);
+    if (!e || m_delegate->openEditorIndex().column() != column->Index())
+        return;
+    e->button->setVisible(column->ButtonStyle() == cbsEllipsis);
+}
+
+void TDBGrid::focusField(TField* field) {
+    if (!field)
+        return;
+    int col = -1;
+    for (int i = 0; i < ColumnCount() && col < 0; ++i)
+        if (Columns(i)->Visible() && Columns(i)->Field() == field)
+            col = i;
+    if (col < 0)
+        return;
+    if (isVisible() && isEnabled())
+        setFocus(Qt::OtherFocusReason);
+    setSelectedIndex(col);
+}
+
 void TDBGrid::applyColumnWidths() {
     const int charW = fontMetrics().averageCharWidth();
     for (int i = 0; i < ColumnCount(); ++i) {
@@ -689,7 +722,12 @@ void TDBGrid::setSelectedIndex(int column) {
         m_pendingColumn = column;
         return;
     }
+    // Also from a handler inside a move the grid started (a refused post focusing its field):
+    // the column change is the clerk's to see, with its OnColEnter.
+    const bool syncing = m_syncing;
+    m_syncing = false;
     setCurrentIndex(m_model->index(row, column));
+    m_syncing = syncing;
 }
 
 TField* TDBGrid::SelectedField() const {
@@ -748,7 +786,7 @@ void TDBGrid::followDataSet() {
         m_pendingColumn = -1;
     }
     const QModelIndex idx = m_model->index(row, std::clamp(col, 0, ColumnCount() - 1));
-    if (currentIndex() == idx)
+    if (currentIndex() == idx && selectionModel()->isSelected(idx))
         return;
     m_syncing = true;
     selectionModel()->setCurrentIndex(idx, QItemSelectionModel::ClearAndSelect);

@@ -16,6 +16,9 @@
 //    BeforeInsert that aborts refuses them silently.
 //  - OnKeyPress sees every typed character before the cell or its editor does; it may replace
 //    the key or consume it (set it to QChar()).
+//  - A column's ellipsis button shows on its editor while the column's ButtonStyle is
+//    cbsEllipsis, also when the style changes with the editor open (the row going into edit).
+//  - TField::FocusControl focuses the grid on the field's column.
 #include "DataSet.h"
 
 #include <QFont>
@@ -70,7 +73,8 @@ public:
     bool ReadOnly() const { return m_readOnly; }
     void setReadOnly(bool readOnly) { m_readOnly = readOnly; }
     TColumnButtonStyle ButtonStyle() const { return m_buttonStyle; }
-    void setButtonStyle(TColumnButtonStyle style) { m_buttonStyle = style; }
+    // Takes effect at once, also on an editor open in this column.
+    void setButtonStyle(TColumnButtonStyle style);
     bool Visible() const { return m_visible; }
     void setVisible(bool visible);
 
@@ -128,7 +132,7 @@ public:
     std::function<void()> OnEnter;
     std::function<void()> OnExit;
     // Called after the default drawing of a data cell; the painter's brush is the cell's
-    // background and its pen the text colour.
+    // background and its pen the text colour. The fields read the row being drawn.
     std::function<void(QPainter* canvas, const QRect& rect, int dataCol, TColumn* column,
                        TGridDrawState state)>
         OnDrawColumnCell;
@@ -136,6 +140,7 @@ public:
     // Internal: the model and the delegate.
     TDBGridModel* gridModel() const { return m_model; }
     void columnsChanged();
+    void buttonStyleChanged(TColumn* column);
     // Runs fn under the host guard; used by the model and delegate.
     bool guarded(const std::function<void()>& fn) const;
 
@@ -154,6 +159,7 @@ private:
     void applyOptions();
     bool handleKeyPress(QChar& key);
     void cellClicked(const QModelIndex& index);
+    void focusField(TField* field);
 
     TDataSource* m_source = nullptr;
     TDBGridModel* m_model = nullptr;

@@ -72,6 +72,8 @@ private slots:
     void drawHookAndOliveTransparency();
     void ellipsisButtonRunsHandlerAndCommits();
     void colEnterSwitchesEditingAndSuspendedUpdates();
+    void ellipsisShowsWhenRowGoesIntoEdit();
+    void focusControlSelectsFieldColumn();
     void maskedEditorKeepsLiteralsByFlag_data();
     void maskedEditorKeepsLiteralsByFlag();
 };
@@ -249,9 +251,13 @@ void TestGrid::leavingEditedRowPostsThroughDataSet() {
 }
 
 void TestGrid::refusedPostKeepsGridOnRow() {
-    ds->BeforePost = [](TDataSet*) {
-        throw EHostError(QStringLiteral("Empresa deve ser informada."));
+    // The check that refuses puts the focus on its field, as the worksheet's checks do.
+    ds->BeforePost = [&](TDataSet*) {
+        field("DTVENCGUIA")->FocusControl();
+        throw EHostError(QStringLiteral("Vencimento deve ser informado."));
     };
+    QStringList entered;
+    grid->OnColEnter = [&] { entered << grid->SelectedField()->FieldName(); };
     ds->setRecNo(2);
     grid->setSelectedIndex(2);
     typeText(QStringLiteral("3"));
@@ -261,7 +267,9 @@ void TestGrid::refusedPostKeepsGridOnRow() {
     QTRY_COMPARE(grid->currentIndex().row(), 1);
     QCOMPARE(ds->RecNo(), 2);
     QCOMPARE(ds->State(), dsEdit);
-    QCOMPARE(dialogs.errors(), QStringList{"Empresa deve ser informada."});
+    QCOMPARE(dialogs.errors(), QStringList{"Vencimento deve ser informado."});
+    QCOMPARE(grid->currentIndex().column(), 3);
+    QCOMPARE(entered.last(), QStringLiteral("DTVENCGUIA"));
 }
 
 void TestGrid::invalidDateStopsThePost() {
@@ -321,18 +329,19 @@ void TestGrid::drawHookAndOliveTransparency() {
         QPainter p(&pic);
         p.fillRect(4, 4, 8, 8, Qt::black);
     }
-    QStringList drawn;
+    QMap<int, QString> drawn; // tick read through the column's field, by the cell's top
     grid->OnDrawColumnCell = [&](QPainter* canvas, const QRect& rect, int, TColumn* column,
                                  TGridDrawState) {
         if (column->FieldName() != QLatin1String("IDCHECK"))
             return;
-        drawn << QString::number(rect.top());
+        drawn[rect.top()] = column->Field()->AsString();
         canvas->fillRect(rect, canvas->brush());
         DrawOliveTransparent(canvas, QRect(rect.left() + 4, rect.top(), 16, rect.height()), pic,
                              QRect(0, 0, 16, rect.height()));
     };
+    ds->Last(); // the hook reads the drawn row, not the current one
     grid->viewport()->repaint();
-    QCOMPARE(drawn.size(), 4);
+    QCOMPARE(drawn.values(), (QStringList{"U", "C", "U", "U"}));
     const QPixmap masked = OliveTransparent(pic);
     QCOMPARE(OliveTransparent(pic).cacheKey(), masked.cacheKey()); // built once
     const QImage img = masked.toImage();
@@ -395,6 +404,54 @@ void TestGrid::colEnterSwitchesEditingAndSuspendedUpdates() {
     grid->EndUpdate();
     QCOMPARE(grid->currentIndex().row(), 3);
     QCOMPARE(grid->SelectedField()->FieldName(), QStringLiteral("NRNOTAFISC"));
+}
+
+void TestGrid::ellipsisShowsWhenRowGoesIntoEdit() {
+    // The worksheet's rule: the button only while the row is being edited.
+    src->OnStateChange = [&](TDataSource*) {
+        const bool editing = ds->State() == dsEdit || ds->State() == dsInsert;
+        grid->Columns(2)->setButtonStyle(editing ? cbsEllipsis : cbsNone);
+    };
+    int clicks = 0;
+    grid->OnEditButtonClick = [&] { ++clicks; };
+    ds->First();
+    grid->setSelectedIndex(2);
+    typeText(QStringLiteral("5")); // opens the editor, the row goes into edit
+    QCOMPARE(ds->State(), dsEdit);
+    QToolButton* button = grid->viewport()->findChild<QToolButton*>();
+    QVERIFY(button);
+    QVERIFY(!button->isHidden());
+    button->click();
+    QCOMPARE(clicks, 1);
+    QTRY_VERIFY(!grid->viewport()->findChild<QToolButton*>());
+    // Back in browse the next editor of the column opens without the button.
+    ds->Post();
+    QCOMPARE(grid->Columns(2)->ButtonStyle(), cbsNone);
+    grid->edit(grid->currentIndex());
+    button = grid->viewport()->findChild<QToolButton*>();
+    QVERIFY(button);
+    QVERIFY(button->isHidden());
+}
+
+void TestGrid::focusControlSelectsFieldColumn() {
+    ds->First();
+    grid->setSelectedIndex(0);
+    grid->clearFocus();
+    QVERIFY(!grid->hasFocus());
+    field("DTVENCGUIA")->FocusControl();
+    QTRY_VERIFY(grid->hasFocus());
+    QCOMPARE(grid->SelectedField()->FieldName(), QStringLiteral("DTVENCGUIA"));
+    QCOMPARE(grid->currentIndex().row(), 0);
+    // Also during a walk with the controls disabled: the column of the dataset's row.
+    ds->DisableControls();
+    ds->Next();
+    ds->Edit();
+    field("VRMULTAGUIA")->FocusControl();
+    QCOMPARE(grid->SelectedField()->FieldName(), QStringLiteral("VRMULTAGUIA"));
+    QCOMPARE(grid->currentIndex().row(), 1);
+    QCOMPARE(ds->State(), dsEdit); // the grid's move was no move: the edit stays
+    ds->EnableControls();
+    QCOMPARE(grid->currentIndex().row(), 1);
 }
 
 void TestGrid::maskedEditorKeepsLiteralsByFlag_data() {
