@@ -255,8 +255,12 @@ void TADOIBQuery::Open() {
         throw sqlError(q.lastError(), sql);
     for (const QString& n : std::as_const(names)) {
         TParam* p = ParamByName(n);
-        // A cleared parameter is NULL; typed as text so every driver can bind it.
-        q.addBindValue(p->IsNull() ? QVariant(QMetaType::fromType<QString>()) : p->Value());
+        // A cleared parameter, or an empty text, is NULL (so NVL / ISNULL / NVLSTR match every
+        // row); typed as text so every driver can bind it.
+        const QVariant v = p->Value();
+        const bool empty =
+            p->IsNull() || (v.typeId() == QMetaType::QString && v.toString().isEmpty());
+        q.addBindValue(empty ? QVariant(QMetaType::fromType<QString>()) : v);
     }
     if (!q.exec())
         throw sqlError(q.lastError(), sql);

@@ -8,11 +8,11 @@
 // TADOIBQuery carries one SQL text per dialect and runs the one of the driver in use:
 //   QIBASE -> SQL_IB; QODBC on SQL Server -> SQL_MSSQL; QOCI, or QODBC on Oracle -> SQL_ORACLE.
 // Named parameters (:P_X) are bound by name; a name may appear several times in a text. A
-// cleared parameter is bound as NULL. Open loads the whole result into memory rows: the query
-// is then a read-only TDataSet (navigation, fields, data sources, searches). With field
-// definitions added before Open, the result must carry each of them (by name); without them the
-// result's columns become the fields. Failures raise EHostError with the driver's text, the
-// database's text and the statement.
+// cleared parameter, or one holding an empty text, is bound as NULL. Open loads the whole result
+// into memory rows: the query is then a read-only TDataSet (navigation, fields, data sources,
+// searches). With field definitions added before Open, the result must carry each of them (by
+// name); without them the result's columns become the fields. Failures raise EHostError with the
+// driver's text, the database's text and the statement.
 #include "DataSet.h"
 
 #include <QSqlDatabase>

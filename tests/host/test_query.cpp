@@ -31,6 +31,7 @@ private slots:
     void paramNames();
     void dialectByDriver();
     void companyQueryByDialect();
+    void emptyParameterIsNull_data();
     void emptyParameterIsNull();
     void errorsCarryDriverDatabaseAndStatement();
     void persistentFieldsKeepLabels();
@@ -137,21 +138,31 @@ void TestQuery::companyQueryByDialect() {
     QVERIFY_THROWS_EXCEPTION(EHostError, q.ParamByName(QStringLiteral("P_OUTRO")));
 }
 
+void TestQuery::emptyParameterIsNull_data() {
+    QTest::addColumn<QVariant>("value");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("cleared") << QVariant() << "NULO";
+    QTest::newRow("empty text") << QVariant(QString()) << "NULO";
+    QTest::newRow("blank text") << QVariant(QStringLiteral(" ")) << "VALOR";
+    QTest::newRow("text") << QVariant(QStringLiteral("abc")) << "VALOR";
+}
+
 void TestQuery::emptyParameterIsNull() {
+    QFETCH(QVariant, value);
+    QFETCH(QString, expected);
     TADOIBQuery q;
     q.SQL_IB = {"SELECT CASE WHEN CAST(:P_X AS VARCHAR(10)) IS NULL THEN 'NULO' ELSE 'VALOR' "
                 "END AS R,",
                 "CAST(:P_X AS VARCHAR(10)) AS ECO FROM RDB$DATABASE"};
-    q.ParamByName(QStringLiteral("P_X"))->setAsString(QStringLiteral("abc"));
-    q.ParamByName(QStringLiteral("P_X"))->Clear();
+    q.ParamByName(QStringLiteral("P_X"))->setAsString(QStringLiteral("xyz"));
+    if (value.isValid())
+        q.ParamByName(QStringLiteral("p_x"))->setAsString(value.toString());
+    else
+        q.ParamByName(QStringLiteral("P_X"))->Clear();
     q.Open();
-    QCOMPARE(q.FieldByName(QStringLiteral("R"))->AsString(), QStringLiteral("NULO"));
-    QVERIFY(q.FieldByName(QStringLiteral("ECO"))->IsNull());
-    q.Close();
-    q.ParamByName(QStringLiteral("p_x"))->setAsString(QStringLiteral("abc"));
-    q.Open();
-    QCOMPARE(q.FieldByName(QStringLiteral("R"))->AsString(), QStringLiteral("VALOR"));
-    QCOMPARE(q.FieldByName(QStringLiteral("ECO"))->AsString(), QStringLiteral("abc"));
+    QCOMPARE(q.FieldByName(QStringLiteral("R"))->AsString(), expected);
+    if (expected == QLatin1String("NULO"))
+        QVERIFY(q.FieldByName(QStringLiteral("ECO"))->IsNull());
 }
 
 void TestQuery::errorsCarryDriverDatabaseAndStatement() {
