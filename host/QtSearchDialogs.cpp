@@ -22,12 +22,40 @@
 namespace {
 constexpr int PosRole = Qt::UserRole + 1;
 
-QList<TField*> listedFields(TDataSet* ds) {
+// The mark column of a multi-select list's dataset.
+const QString kMarkField = QStringLiteral("IDMARCADO");
+const QString kMarked = QStringLiteral("X");
+
+QList<TField*> listedFields(TDataSet* ds, TField* except = nullptr) {
     QList<TField*> list;
     for (int i = 0; i < ds->FieldCount(); ++i)
-        if (ds->Fields(i)->Visible())
+        if (ds->Fields(i)->Visible() && ds->Fields(i) != except)
             list << ds->Fields(i);
     return list;
+}
+
+// Writes the marks into the dataset's mark column, leaving the cursor where it was.
+void storeMarks(TDataSet* ds, TField* mark, const QList<bool>& marked) {
+    if (!mark || !ds->CanModify() || mark->ReadOnly())
+        return;
+    const TDataSet::TBookmark bm = ds->GetBookmark();
+    ds->DisableControls();
+    try {
+        for (int pos = 0; pos < marked.size() && pos < ds->RecordCount(); ++pos) {
+            const QString want = marked[pos] ? kMarked : QString();
+            if (ds->ValueAt(pos, mark->Index()).toString().trimmed() == want)
+                continue;
+            ds->MoveTo(pos);
+            ds->Edit();
+            mark->setAsString(want);
+            ds->Post();
+        }
+        ds->GotoBookmark(bm);
+    } catch (...) {
+        ds->EnableControls();
+        throw;
+    }
+    ds->EnableControls();
 }
 } // namespace
 
@@ -123,7 +151,9 @@ TPesquisaDialog::TPesquisaDialog(TDataSet* dataSet, const QString& title, bool c
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 
     // Rows as the clerk sees them, read without moving the dataset.
-    const QList<TField*> fields = listedFields(m_ds);
+    // A multi-select list shows its check marks in place of the dataset's mark column.
+    m_markField = m_checkable ? m_ds->FindField(kMarkField) : nullptr;
+    const QList<TField*> fields = listedFields(m_ds, m_markField);
     QStringList headers;
     for (TField* f : fields)
         headers << f->DisplayLabel();
@@ -197,8 +227,18 @@ void TPesquisaDialog::setChecked(int datasetPos, bool checked) {
 
 void TPesquisaDialog::setKeys(const QString& keys) {
     const QStringList wanted = ParseKeyList(keys);
+    for (int pos = 0; pos < m_keyValues.size(); ++pos) {
+        const bool markedInDataSet =
+            m_markField && !m_ds->ValueAt(pos, m_markField->Index()).toString().trimmed().isEmpty();
+        setChecked(pos, markedInDataSet || wanted.contains(m_keyValues[pos]));
+    }
+}
+
+QList<bool> TPesquisaDialog::marks() const {
+    QList<bool> marked;
     for (int pos = 0; pos < m_keyValues.size(); ++pos)
-        setChecked(pos, wanted.contains(m_keyValues[pos]));
+        marked << (m_model->item(pos, 0)->checkState() == Qt::Checked);
+    return marked;
 }
 
 QString TPesquisaDialog::keys() const {
@@ -305,10 +345,12 @@ bool TQtHostDialogs::pesquisaLista(TDataSource* source, const QString& keyField,
     if (!dlg)
         return false;
     const QString chosen = dlg->keys();
+    const QList<bool> marked = dlg->marks();
     delete dlg.data();
     if (result != QDialog::Accepted)
         return false;
     keys = chosen;
+    storeMarks(ds, ds->FindField(kMarkField), marked);
     return true;
 }
 

@@ -8,7 +8,12 @@ TBtnPesquisa::TBtnPesquisa(QWidget* parent) : QToolButton(parent) {
     setText(QStringLiteral("..."));
     setToolTip(QStringLiteral("Pesquisar"));
     setFocusPolicy(Qt::TabFocus);
-    guardedConnect(this, &QToolButton::clicked, this, [this](bool) { Pesquisa(); });
+    guardedConnect(this, &QToolButton::clicked, this, [this](bool) {
+        if (OnClick)
+            OnClick();
+        else
+            Pesquisa();
+    });
 }
 
 bool TBtnPesquisa::Pesquisa() {

@@ -3,6 +3,7 @@
 // empty list with EmptyError (MensErro, silent abort afterwards), else shows the modal search
 // (HostDialogs().pesquisar(DataSource, Title, false, true)); when a row was chosen (it is then
 // the current row of the source) OnAfterPesq runs and the focus goes to the Associate widget.
+// A button whose OnClick is set runs that handler instead (it then does all the work itself).
 // A click never lets an exception into Qt (HostGuard).
 #include "DataSet.h"
 
@@ -23,6 +24,7 @@ public:
     const QString& EmptyError() const { return m_emptyError; }
     void setEmptyError(const QString& text) { m_emptyError = text; }
 
+    std::function<void()> OnClick;
     std::function<void()> OnBeforePesq;
     std::function<void()> OnAfterPesq;
 

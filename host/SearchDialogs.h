@@ -10,7 +10,9 @@
 //   values of the marked rows, in the dataset's order, each in single quotes (a quote inside a
 //   value doubled) and separated by commas with no blanks:  'E_1','S_2'  (no marked row gives
 //   an empty text). Rows whose key is already in keys (that form, or bare comma-separated
-//   values) start marked. Cancel leaves keys unchanged.
+//   values) start marked. Cancel leaves keys unchanged. A dataset field IDMARCADO is the list's
+//   mark column: it is not listed as text, a row whose mark is not blank starts marked, and on
+//   OK each row's mark is stored there ("X" marked, blank not), so the rows keep their marks.
 // Procura: choose a field, type a text; "Procurar" finds the next row after the current one
 //   (wrapping to the first) whose display text of that field contains the text,
 //   case-insensitive, and makes it current; nothing found gives "Registro não encontrado.".
@@ -44,6 +46,7 @@ public:
     void setKeys(const QString& keys);
     QString keys() const;
     void setChecked(int datasetPos, bool checked);
+    QList<bool> marks() const; // per dataset row
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -53,6 +56,7 @@ private:
     TDataSet* m_ds;
     QString m_keyField;
     bool m_checkable;
+    TField* m_markField = nullptr;
     QLineEdit* m_filter;
     QTableView* m_view;
     QStandardItemModel* m_model;

@@ -131,6 +131,43 @@ void TestDataSetSearch::pesquisaListaMarksAndReturnsKeys() {
     // An unknown key field is refused with its name.
     QVERIFY_THROWS_EXCEPTION(
         EHostError, qt.pesquisaLista(&src, QStringLiteral("NOPE"), QString(), false, keys));
+
+    // A candidate list with its mark column: the marks are the list's and stay in the rows.
+    TClientDataSet series;
+    series.AddField(QStringLiteral("IDMARCADO"), TFieldType::FixedChar, 1);
+    series.AddField(QStringLiteral("CDSERIE"), TFieldType::String, 5);
+    series.AddField(QStringLiteral("CHAVE"), TFieldType::String, 7)->setVisible(false);
+    TDataPacket p;
+    p.fields = {{QStringLiteral("IDMARCADO"), TFieldType::FixedChar, 1},
+                {QStringLiteral("CDSERIE"), TFieldType::String, 5},
+                {QStringLiteral("CHAVE"), TFieldType::String, 7}};
+    p.rows = {{QStringLiteral(" "), QStringLiteral("1"), QStringLiteral("E_1")},
+              {QStringLiteral(" "), QStringLiteral("1"), QStringLiteral("S_1")},
+              {QStringLiteral(" "), QStringLiteral("2"), QStringLiteral("S_2")}};
+    series.SetData(p);
+    series.setRecNo(3);
+    TDataSource dts;
+    dts.setDataSet(&series);
+    QString stCodSerie;
+    whenShown<TPesquisaDialog>([](TPesquisaDialog* d) {
+        QCOMPARE(d->view()->model()->columnCount(), 1); // the code; marks are the check boxes
+        d->setChecked(1, true);
+        d->accept();
+    });
+    QVERIFY(qt.pesquisaLista(&dts, QStringLiteral("CHAVE"), QStringLiteral("Série"), false,
+                             stCodSerie));
+    QCOMPARE(stCodSerie, QStringLiteral("'S_1'"));
+    QCOMPARE(series.ValueAt(1, 0).toString(), QStringLiteral("X"));
+    QCOMPARE(series.ValueAt(0, 0).toString().trimmed(), QString());
+    QCOMPARE(series.RecNo(), 3);
+    QCOMPARE(series.State(), dsBrowse);
+    // Shown again over the same rows, the stored marks come back.
+    stCodSerie.clear();
+    whenShown<TPesquisaDialog>([](TPesquisaDialog* d) {
+        QCOMPARE(d->keys(), QStringLiteral("'S_1'"));
+        d->reject();
+    });
+    QVERIFY(!qt.pesquisaLista(&dts, QStringLiteral("CHAVE"), QString(), false, stCodSerie));
 }
 
 void TestDataSetSearch::procuraFindsNextCaseInsensitive() {
@@ -188,6 +225,13 @@ void TestDataSetSearch::searchButton() {
     dialogs.clear();
     btn.click();
     QCOMPARE(dialogs.errors(), QStringList{"falha no banco"});
+    // A click handler of its own replaces the search (the pick-list buttons work that way).
+    int clicks = 0;
+    btn.OnClick = [&] { ++clicks; };
+    dialogs.clear();
+    btn.click();
+    QCOMPARE(clicks, 1);
+    QVERIFY(dialogs.shown.isEmpty());
 }
 
 QTEST_MAIN(TestDataSetSearch)
