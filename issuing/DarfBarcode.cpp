@@ -37,6 +37,10 @@ QString dateText(const QDate& d) {
 }
 
 qint64 totalCentavos(double total) {
+    if (!std::isfinite(total))
+        throw EHostError(QStringLiteral("Valor total inválido (%1); o código de barras precisa de "
+                                        "um valor em reais.")
+                             .arg(total));
     // Beyond this the decimal text no longer fits a 64-bit count of centavos; refuse it before
     // converting so that nothing wraps around into a small amount.
     if (std::isfinite(total) && std::fabs(total) >= 1e15) {
@@ -47,7 +51,7 @@ qint64 totalCentavos(double total) {
         throw EHostError(QStringLiteral("Valor total %1 excede 11 dígitos do código de barras.")
                              .arg(FormatBR(total)));
     }
-    const qint64 c = ToCentavos(total); // throws on NaN and infinities
+    const qint64 c = ToCentavos(total);
     if (c < 0)
         throw EHostError(
             QStringLiteral(

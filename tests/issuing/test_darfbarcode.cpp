@@ -176,9 +176,14 @@ private slots:
             << "-1e20"
             << "Valor total -100.000.000.000.000.000.000,00 é negativo; o código de barras não "
                "aceita valor negativo.";
-        QTest::newRow("not a number") << "tax"
-                                      << "nan"
-                                      << "Valor inválido: nan";
+        QTest::newRow("not a number")
+            << "tax"
+            << "nan"
+            << "Valor total inválido (nan); o código de barras precisa de um valor em reais.";
+        QTest::newRow("infinite")
+            << "tax"
+            << "inf"
+            << "Valor total inválido (inf); o código de barras precisa de um valor em reais.";
         QTest::newRow("due before reference")
             << "dueDays"
             << "-1"
@@ -254,8 +259,9 @@ private slots:
         QFETCH(QString, message);
         TDarfInput in = example();
         if (what == "tax") {
-            in.VRIMPOSTONF =
-                value == "nan" ? std::numeric_limits<double>::quiet_NaN() : value.toDouble();
+            in.VRIMPOSTONF = value == "nan"   ? std::numeric_limits<double>::quiet_NaN()
+                             : value == "inf" ? std::numeric_limits<double>::infinity()
+                                              : value.toDouble();
             in.VRJUROGUIA.reset();
             in.VRMULTAGUIA.reset();
         } else if (what == "dueDays") {
