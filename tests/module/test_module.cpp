@@ -2,13 +2,16 @@
 // across loads, one screen for repeated entries, destroy and re-create, the message table, and
 // host and port read afresh at every connect.
 #include "host/Connection.h"
+#include "host/DataSet.h"
 #include "host/HostApplication.h"
 #include "host/HostDialogs.h"
 #include "host/ModuleLoader.h"
 #include "host/Zelkora.h"
+#include "host/core/Services.h"
 #include "module/Cli_Fis98100.h"
 #include "module/Cli_Fis98101.h"
 
+#include <QAction>
 #include <QFile>
 #include <QMdiArea>
 #include <QMdiSubWindow>
@@ -173,8 +176,16 @@ private slots:
         f.AfterConstruction();
         QCOMPARE(boEntra, true);
         QVERIFY(f.netEmissaoDarfDoc->connected());
+        QVERIFY(!f.cdsNotaFiscal->Active());
+        QCOMPARE(f.cdsNotaFiscal->FieldByName(QStringLiteral("DTVENCGUIA"))->EditMask(),
+                 DateMask());
+        // Activation re-evaluates the commands even with the note dataset closed.
+        f.sbtPrint->setEnabled(true);
+        f.mnuImprimir->setEnabled(true);
         f.FormActivate();
         QCOMPARE(boEntra, false);
+        QVERIFY(!f.sbtPrint->isEnabled());
+        QVERIFY(!f.mnuImprimir->isEnabled());
         TCloseAction action = caNone;
         f.FormClose(action);
         QCOMPARE(action, caFree);
