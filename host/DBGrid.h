@@ -144,6 +144,9 @@ public:
     // Runs fn under the host guard; used by the model and delegate.
     bool guarded(const std::function<void()>& fn) const;
 
+    // Typing into a cell that does not edit never jumps to another row.
+    void keyboardSearch(const QString&) override {}
+
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;

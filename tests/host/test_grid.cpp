@@ -394,6 +394,11 @@ void TestGrid::colEnterSwitchesEditingAndSuspendedUpdates() {
     QVERIFY(!(grid->Options() & dgEditing));
     typeText(QStringLiteral("7"));
     QCOMPARE(ds->State(), dsBrowse);
+    // Typing in a cell that does not edit never moves to another row.
+    QTest::qWait(QApplication::keyboardInputInterval() + 50);
+    typeText(QStringLiteral("3"));
+    QCOMPARE(ds->RecNo(), 1);
+    QCOMPARE(grid->currentIndex().row(), 0);
     // While suspended the grid does not follow; on resume it shows the dataset's row.
     grid->BeginUpdate();
     grid->BeginUpdate();
