@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QMutex>
+#include <QRegularExpression>
 #include <QSet>
 #include <QStandardPaths>
 
@@ -72,9 +73,16 @@ QHash<QString, QString> readIni(const QString& path) {
         if (eq <= 0)
             continue;
         QString value = line.mid(eq + 1).trimmed();
-        if (value.size() >= 2 && value.startsWith(QLatin1Char('"')) &&
-            value.endsWith(QLatin1Char('"')))
-            value = value.mid(1, value.size() - 2);
+        if (value.startsWith(QLatin1Char('"'))) {
+            const int close = value.indexOf(QLatin1Char('"'), 1);
+            value = close > 0 ? value.mid(1, close - 1) : value.mid(1);
+        } else {
+            // "Port=21981   ; note": a ';' after a blank starts a comment (a path may hold ';').
+            static const QRegularExpression comment(QStringLiteral("\\s;"));
+            const int at = value.indexOf(comment);
+            if (at >= 0)
+                value = value.left(at).trimmed();
+        }
         values.insert((section + QLatin1Char('/') + line.left(eq).trimmed()).toLower(), value);
     }
     return values;

@@ -10,6 +10,8 @@
 //              yyyy-MM-dd
 //   [Database] Path (<data dir>/fis98100.fdb)
 //   [Modules]  <screen code> = path of the module library (no default here: the client decides)
+// Lines starting with ';' or '#' are comments, and so is what follows " ;" on a line; a value
+// in double quotes is taken as written.
 // Overrides: --server-host, --server-port, --report-dir, --branch, --database, --config, as
 // "--name value" or "--name=value". An invalid value falls back to the default and is reported
 // once on stderr.

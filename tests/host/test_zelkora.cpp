@@ -67,6 +67,20 @@ private slots:
                  QStringLiteral("/opt/libfis98100.so"));
     }
 
+    // The README's example file, notes after the values included, reads as meant.
+    void notesAfterValues() {
+        writeIni("[Server]\nHost=127.0.0.2        ; --server-host\nPort=21990\t; --server-port\n"
+                 "[Reports]\nDir=/srv/rel;atual  ; --report-dir\n"
+                 "[Branch]\nCode=0003 ; --branch\nProcessingDate.0003=08/12/2026   ; per branch\n"
+                 "[Database]\nPath=\"/data/a ; b.fdb\" ; quoted\n");
+        QCOMPARE(Zelkora::WebURL(), QStringLiteral("127.0.0.2"));
+        QCOMPARE(Zelkora::WebPort(), 21990);
+        QCOMPARE(Zelkora::ReportDir(), QStringLiteral("/srv/rel;atual"));
+        QCOMPARE(Zelkora::FiliProc(), QStringLiteral("0003"));
+        QCOMPARE(Zelkora::DataProc(QStringLiteral("0003")), QDate(2026, 12, 8));
+        QCOMPARE(Zelkora::DatabaseLocation(), QStringLiteral("/data/a ; b.fdb"));
+    }
+
     void commandLineOverridesIni() {
         writeIni("[Server]\nHost=a.example\nPort=3050\n[Branch]\nCode=0007\n");
         Zelkora::SetCommandLine({QStringLiteral("fiscal-client"), QStringLiteral("--server-host"),
