@@ -854,9 +854,11 @@ QCborValue TFisMethods::GeraContaPagar(QCborArray& args) {
         if (!s("STLINHADIGI").isEmpty() && s("STLINHADIGI") != linha)
             return QStringLiteral("Linha digitável do pacote difere da informada: %1 / %2")
                 .arg(s("STLINHADIGI"), linha);
-        // The amount in the barcode is what the bank collects: it must be the tax plus fine plus
-        // interest, to the centavo.
-        const qint64 devido = ToCentavos(imposto_valor) + ToCentavos(multa) + ToCentavos(juros);
+        // The amount in the barcode is what the bank collects: tax plus interest plus fine,
+        // summed first and rounded once, as the screen composes it; rounding each part would
+        // refuse a fine and interest typed with more than two decimals by a centavo.
+        const qint64 devido =
+            ToCentavos(RoundDec(imposto_valor + d("VRJUROGUIA") + d("VRMULTAGUIA"), 2));
         if (ToCentavos(total) != devido)
             return QStringLiteral("Valor a pagar %1 difere de imposto + multa + juros (%2).")
                 .arg(FormatBR(total), FormatBR(devido / 100.0));

@@ -103,6 +103,7 @@ private slots:
     void geraContaPagarWithoutPayableSettings();
     void geraContaPagarRefusesBadInput_data();
     void geraContaPagarRefusesBadInput();
+    void geraContaPagarRoundsTheSumOnce();
     void twoClerksIssueTheSameNote();
     void issueWaitsForAColleaguesSave();
     void malformedRequests_data();
@@ -1018,6 +1019,26 @@ QCborMap TestServer::rawCall(QTcpSocket& s, const QByteArray& wire, bool* closed
             break;
     }
     return {};
+}
+
+void TestServer::geraContaPagarRoundsTheSumOnce() {
+    // Fine and interest typed with three decimals: the screen rounds their sum with the tax once,
+    // and the server must agree with it, not with the parts rounded one by one.
+    const auto it = std::find_if(m_all.rbegin(), m_all.rend(), [](const TNote& n) {
+        return n.empresa == QLatin1String("01") && n.imposto == QLatin1String("01") &&
+               n.status == QLatin1String("N") && n.valor > 0;
+    });
+    QVERIFY(it != m_all.rend());
+    const double multa = 0.005, juros = 0.005;
+    const qint64 cents = ToCentavos(RoundDec(it->valor + juros + multa, 2));
+    QCOMPARE(cents, ToCentavos(it->valor) + 1);
+    QString bar = barcodeFor(cents), line = lineFor(bar), tax = it->imposto;
+    const TServerAnswer a = GeraContaPagar(m_con, it->empresa, tax,
+                                           payable(*it, multa, juros, bar, line), bar, line, {});
+    QVERIFY2(a.ok && a.payload.isArray(),
+             qPrintable(a.ok ? a.payload.toDiagnosticNotation() : a.error));
+    QCOMPARE(TDataPacket::fromCbor(a.payload.toArray()[0]).rows[0].mid(0, 2),
+             (QVariantList{QStringLiteral("MSG"), QStringLiteral("CONTAPAGAR_OK")}));
 }
 
 void TestServer::twoClerksIssueTheSameNote() {
