@@ -746,6 +746,14 @@ void TDBGrid::setSelectedField(TField* field) {
     setSelectedIndex(IndiceCol(this, field->FieldName()));
 }
 
+bool TDBGrid::EditorOpen(const QString& fieldName) const {
+    if (!m_delegate->openEditor())
+        return false;
+    const QModelIndex idx = m_delegate->openEditorIndex();
+    return idx.isValid() && idx.column() < ColumnCount() &&
+           Columns(idx.column())->FieldName().compare(fieldName, Qt::CaseInsensitive) == 0;
+}
+
 QString TDBGrid::EditorText(const QString& fieldName) const {
     if (QWidget* ed = m_delegate->openEditor()) {
         const QModelIndex idx = m_delegate->openEditorIndex();
@@ -1004,8 +1012,12 @@ int IndiceCol(const TDBGrid* grid, const QString& fieldName) {
 QString GridText(const TDBGrid* grid, const QString& fieldName, bool displayText) {
     if (!grid)
         return QString();
-    if (!displayText)
+    if (!displayText) {
+        // Nothing typed yet: the first key replaces the cell's text.
+        if (!grid->EditorOpen(fieldName))
+            return QString();
         return grid->EditorText(fieldName);
+    }
     TDataSet* ds = grid->DataSet();
     TField* f = ds ? ds->FindField(fieldName) : nullptr;
     const QString typed = grid->EditorText(fieldName);

@@ -118,6 +118,7 @@ public:
 
     // The text typed in the open editor of that field's column, else the field's Text.
     QString EditorText(const QString& fieldName) const;
+    bool EditorOpen(const QString& fieldName) const; // an editor is open in that column
 
     // Suspend and resume repainting and following the dataset (nesting counted).
     void BeginUpdate();
@@ -182,8 +183,9 @@ private:
 
 // The column index of fieldName in grid (-1 when absent).
 FIS_EXPORT int IndiceCol(const TDBGrid* grid, const QString& fieldName);
-// The text being typed in that field's column (the open editor's text), else the field's text.
-// displayText true gives the field's display text instead when no editor is open.
+// The text being typed in that field's column: the open editor's text, else empty (the first
+// key typed replaces the cell's text). displayText true gives the editor's text, else the
+// field's display text.
 FIS_EXPORT QString GridText(const TDBGrid* grid, const QString& fieldName, bool displayText);
 
 // pixmap with olive (128,128,0) transparent; built once per pixmap and cached.
