@@ -183,15 +183,21 @@ QSqlDatabase TADOIBQuery::database() const {
 }
 
 QString TADOIBQuery::SQLText(TSqlDialect dialect) const {
+    const QStringList* text = &SQL;
     switch (dialect) {
     case TSqlDialect::Oracle:
-        return SQL_ORACLE.join(QLatin1Char('\n'));
+        text = &SQL_ORACLE;
+        break;
     case TSqlDialect::MSSQL:
-        return SQL_MSSQL.join(QLatin1Char('\n'));
+        text = &SQL_MSSQL;
+        break;
     case TSqlDialect::InterBase:
-        return SQL_IB.join(QLatin1Char('\n'));
+        text = &SQL_IB;
+        break;
     }
-    return QString();
+    if (text->join(QString()).trimmed().isEmpty())
+        text = &SQL;
+    return text->join(QLatin1Char('\n'));
 }
 
 QString TADOIBQuery::SQLText() const {
@@ -204,7 +210,7 @@ TParam* TADOIBQuery::FindParam(const QString& name) {
             return p.get();
     const QString all =
         QStringList{SQL_IB.join(QLatin1Char('\n')), SQL_MSSQL.join(QLatin1Char('\n')),
-                    SQL_ORACLE.join(QLatin1Char('\n'))}
+                    SQL_ORACLE.join(QLatin1Char('\n')), SQL.join(QLatin1Char('\n'))}
             .join(QLatin1Char('\n'));
     for (const QString& n : SqlParamNames(all))
         if (n.compare(name, Qt::CaseInsensitive) == 0) {
@@ -231,7 +237,7 @@ QList<TParam*> TADOIBQuery::Params() {
 void TADOIBQuery::syncParams() {
     const QString all =
         QStringList{SQL_IB.join(QLatin1Char('\n')), SQL_MSSQL.join(QLatin1Char('\n')),
-                    SQL_ORACLE.join(QLatin1Char('\n'))}
+                    SQL_ORACLE.join(QLatin1Char('\n')), SQL.join(QLatin1Char('\n'))}
             .join(QLatin1Char('\n'));
     for (const QString& n : SqlParamNames(all))
         FindParam(n);

@@ -6,7 +6,8 @@
 // and hands it over with setDatabase.
 //
 // TADOIBQuery carries one SQL text per dialect and runs the one of the driver in use:
-//   QIBASE -> SQL_IB; QODBC on SQL Server -> SQL_MSSQL; QOCI, or QODBC on Oracle -> SQL_ORACLE.
+//   QIBASE -> SQL_IB; QODBC on SQL Server -> SQL_MSSQL; QOCI, or QODBC on Oracle -> SQL_ORACLE;
+//   the generic text SQL runs where the dialect in use has no text of its own.
 // Named parameters (:P_X) are bound by name; a name may appear several times in a text. A
 // cleared parameter, or one holding an empty text, is bound as NULL. Open loads the whole result
 // into memory rows: the query is then a read-only TDataSet (navigation, fields, data sources,
@@ -71,6 +72,7 @@ public:
     QStringList SQL_ORACLE;
     QStringList SQL_MSSQL;
     QStringList SQL_IB;
+    QStringList SQL; // generic
 
     // The connection used; defaults to dtmDBGeral()'s.
     void setDatabase(const QSqlDatabase& db) {

@@ -102,6 +102,15 @@ void TestQuery::dialectByDriver() {
     QCOMPARE(q.SQLText(), QStringLiteral("SELECT 'IB' AS QUAL\nFROM RDB$DATABASE"));
     q.Open();
     QCOMPARE(q.FieldByName(QStringLiteral("QUAL"))->AsString(), QStringLiteral("IB"));
+    // The generic text only where the dialect has none of its own; its parameters count too.
+    q.Close();
+    q.SQL = {"SELECT 'GEN' AS QUAL FROM RDB$DATABASE",
+             "WHERE COALESCE(CAST(:P_T AS VARCHAR(1)), 'T') = 'T'"};
+    QCOMPARE(q.SQLText(), QStringLiteral("SELECT 'IB' AS QUAL\nFROM RDB$DATABASE"));
+    QVERIFY(q.FindParam(QStringLiteral("P_T")));
+    q.SQL_IB.clear();
+    q.Open();
+    QCOMPARE(q.FieldByName(QStringLiteral("QUAL"))->AsString(), QStringLiteral("GEN"));
 }
 
 void TestQuery::companyQueryByDialect() {
