@@ -59,7 +59,25 @@ bool TModuleLibrary::Load(const QString& path) {
         return false;
     }
     m_table = table;
-    m_initialize();
+    // A start routine that fails must not take the host down; the module stays unloaded.
+    QString failure;
+    try {
+        m_initialize();
+    } catch (const EHostError& e) {
+        failure = e.text();
+    } catch (const std::exception& e) {
+        failure = QString::fromLocal8Bit(e.what());
+    } catch (...) {
+        failure = QStringLiteral("erro desconhecido");
+    }
+    if (!failure.isEmpty()) {
+        m_error =
+            QStringLiteral("O módulo '%1' falhou ao iniciar (Initialize): %2").arg(path, failure);
+        m_table = nullptr;
+        m_lib->unload();
+        m_lib.reset();
+        return false;
+    }
     m_initialized = true;
     return true;
 }

@@ -100,7 +100,7 @@ int main(int argc, char** argv) {
             });
         }
         for (const QString& code : toOpen)
-            window.openScreen(code);
+            HostGuard::run([&] { window.openScreen(code); });
         if (!screenshot.isEmpty()) {
             QTimer::singleShot(700, &window, [&] {
                 // What the picture shows, for scripts that check it.

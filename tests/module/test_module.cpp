@@ -133,6 +133,16 @@ private slots:
         QVERIFY(lib.ErrorText().contains(QStringLiteral("'IniProc'")));
         QVERIFY(!lib.Loaded());
         QVERIFY_THROWS_EXCEPTION(std::exception, lib.IniProc());
+        // A start routine that throws: refused with its text, nothing stays loaded.
+        const QString failing = qEnvironmentVariable("FIS_BINARY_DIR") +
+                                QStringLiteral("/bin/libfis_failing_module.so");
+        QVERIFY(!lib.Load(failing));
+        QVERIFY2(lib.ErrorText().contains(failing) &&
+                     lib.ErrorText().contains(QStringLiteral("(Initialize)")) &&
+                     lib.ErrorText().contains(QStringLiteral("Configuração do módulo ausente.")),
+                 qPrintable(lib.ErrorText()));
+        QVERIFY(!lib.Loaded());
+        QVERIFY(lib.PackageInfo() == nullptr);
     }
 
     void twoEntriesOneScreen() {
