@@ -294,10 +294,8 @@ void TfrmEmissaoDarfDoc::cdsNotaFiscalEMITENTEGetText(TField* Sender, QString& T
         return;
     const QString kind = cdsNotaFiscal->FieldByName(QStringLiteral("IDINSJUR"))->AsString();
     const QString number = cdsNotaFiscal->FieldByName(QStringLiteral("NRINSJUR"))->AsString();
-    // A kind without a mask shows the number as stored: laid into an empty mask it would vanish.
-    const QString mask = PictPess(kind);
-    Text = (mask.isEmpty() ? number : FormatMaskText(mask, number)) + QStringLiteral(" - ") +
-           Sender->AsString();
+    // A kind without a mask shows the number as stored (an empty mask formats nothing).
+    Text = FormatMaskText(PictPess(kind), number) + QStringLiteral(" - ") + Sender->AsString();
 }
 
 void TfrmEmissaoDarfDoc::cdsNotaFiscalBeforeInsert(TDataSet*) {

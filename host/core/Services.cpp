@@ -120,6 +120,9 @@ QString FormatMaskText(const QString& mask, const QString& text) {
     QChar blank = QLatin1Char('_');
     if (parts.size() > 2 && !parts[2].isEmpty())
         blank = parts[2].at(0);
+    // No pattern formats nothing: the text stands as it is (a registration of a kind with no mask).
+    if (pattern.isEmpty())
+        return text;
     static const QString placeholders = QStringLiteral("09#LlAaCc");
     QString out;
     int pos = 0;

@@ -36,7 +36,7 @@ FIS_EXPORT QString PictPess(const QString& personType);
 // Lays text into an edit mask ("literals;save;blank"), like a masked edit shows it.
 // Placeholders 0 9 # L l A a C c take one character of text each; other characters are literals.
 // With save flag 0 the text holds no literals; with 1 a literal also consumes one character.
-// A missing character is shown as the blank character (default '_').
+// A missing character is shown as the blank character (default '_'). An empty mask returns text.
 FIS_EXPORT QString FormatMaskText(const QString& mask, const QString& text);
 
 // Modulo-10 check digit of a digit string (from the right, weights 2,1,2,...; digits of each

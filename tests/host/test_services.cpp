@@ -94,6 +94,7 @@ private slots:
         QCOMPARE(FormatMaskText(PictPess("F"), "12345678909"), QString("123.456.789-09"));
         QCOMPARE(FormatMaskText(PictPess("F"), "123"), QString("123.___.___-__"));
         QCOMPARE(PictPess("X"), QString());
+        QCOMPARE(FormatMaskText(PictPess("X"), "AB-123"), QString("AB-123"));
         QCOMPARE(FormatMaskText(DateMask(), ""), EmptyDateText());
         QCOMPARE(FormatMaskText("99999999999.9 99999999999.9;0;_", "123"),
                  QString("123________._ ___________._"));
