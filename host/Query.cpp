@@ -7,6 +7,7 @@
 #include <QSqlField>
 #include <QSqlQuery>
 #include <QSqlRecord>
+#include <algorithm>
 
 namespace {
 
@@ -202,6 +203,12 @@ QString TADOIBQuery::SQLText(TSqlDialect dialect) const {
 
 QString TADOIBQuery::SQLText() const {
     return SQLText(DialectOf(database()));
+}
+
+bool ExistParam(const QList<TParam*>& params, const QString& name) {
+    return std::any_of(params.begin(), params.end(), [&](const TParam* p) {
+        return p && p->Name().compare(name, Qt::CaseInsensitive) == 0;
+    });
 }
 
 TParam* TADOIBQuery::FindParam(const QString& name) {

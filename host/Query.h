@@ -63,6 +63,10 @@ private:
     QVariant m_value;
 };
 
+// True when params hold a parameter of that name (names compare without case), as a report's
+// query parameters are tested before they are given a value.
+FIS_EXPORT bool ExistParam(const QList<TParam*>& params, const QString& name);
+
 class FIS_EXPORT TADOIBQuery : public TDataSet {
     Q_OBJECT
 public:

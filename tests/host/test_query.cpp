@@ -76,6 +76,13 @@ void TestQuery::paramNames() {
     QFETCH(QString, sql);
     QFETCH(QStringList, names);
     QCOMPARE(SqlParamNames(sql), names);
+    // A report fills only the parameters its query names.
+    TADOIBQuery q;
+    q.SQL_IB = QStringList{sql};
+    const QList<TParam*> params = q.Params();
+    for (const QString& n : names)
+        QVERIFY(ExistParam(params, n.toLower()) && ExistParam(params, n.toUpper()));
+    QVERIFY(!ExistParam(params, QStringLiteral("P_IMAGEM")));
 }
 
 void TestQuery::dialectByDriver() {
