@@ -124,8 +124,11 @@ QString ConfigFile() {
     const QString env = qEnvironmentVariable("FIS98100_CONFIG");
     if (!env.isEmpty())
         return env;
-    // A fixed place, whatever XDG_CONFIG_HOME says: this is the file the README has clerks edit.
-    return QDir::homePath() + QStringLiteral("/.config/fis98100/fis98100.ini");
+    // The desktop's configuration folder, as the data folder follows XDG_DATA_HOME.
+    QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
+    if (base.isEmpty())
+        base = QDir::homePath() + QStringLiteral("/.config");
+    return base + QStringLiteral("/fis98100/fis98100.ini");
 }
 
 QString DataDir() {

@@ -3,7 +3,8 @@
 // Every call reads the file afresh, so a value changed while the client runs (a new server port)
 // is seen at the next use. Nothing here caches a value.
 //
-// INI file: --config PATH, else env FIS98100_CONFIG, else ~/.config/fis98100/fis98100.ini.
+// INI file: --config PATH, else env FIS98100_CONFIG, else
+// $XDG_CONFIG_HOME/fis98100/fis98100.ini ($XDG_CONFIG_HOME defaults to ~/.config).
 //   [Server]   Host (127.0.0.1), Port (21981)
 //   [Reports]  Dir (<data dir>/reports, or the source tree's database/reports when present)
 //   [Branch]   Code ("0001"); ProcessingDate.<code> or ProcessingDate (today), dd/MM/yyyy or

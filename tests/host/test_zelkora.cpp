@@ -112,13 +112,16 @@ private slots:
         QCOMPARE(Zelkora::WebPort(), 5000);
     }
 
-    // --config, else FIS98100_CONFIG, else the fixed file under the home folder.
+    // --config, else FIS98100_CONFIG, else the desktop's configuration folder.
     void configFileSearch() {
         Zelkora::SetConfigFile(QString());
         const QByteArray savedEnv = qgetenv("FIS98100_CONFIG");
         const QByteArray savedXdg = qgetenv("XDG_CONFIG_HOME");
         qputenv("XDG_CONFIG_HOME", m_dir.filePath(QStringLiteral("xdg")).toUtf8());
         qunsetenv("FIS98100_CONFIG");
+        QCOMPARE(Zelkora::ConfigFile(),
+                 m_dir.filePath(QStringLiteral("xdg/fis98100/fis98100.ini")));
+        qunsetenv("XDG_CONFIG_HOME");
         QCOMPARE(Zelkora::ConfigFile(),
                  QDir::homePath() + QStringLiteral("/.config/fis98100/fis98100.ini"));
         qputenv("FIS98100_CONFIG", m_ini.toUtf8());
