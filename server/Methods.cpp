@@ -590,77 +590,89 @@ QCborValue TFisMethods::setDarfDoc(QCborArray& args) {
         throw EHostError(
             QStringLiteral("%1: número do lançamento da guia com mais de 10 caracteres.").arg(M));
 
-    TTransaction tr(m_db);
-    TQuery nota(m_db,
-                QStringLiteral("SELECT 1 FROM NOTAFISCAL WHERE CDFILIAL = ? AND NRLANCTONF = ?"));
-    nota.bind(filial).bind(lancto).exec(QStringLiteral("ler a nota"));
-    if (!nota.q().next())
-        throw EHostError(
-            QStringLiteral("%1: nota fiscal %2/%3 não encontrada.").arg(M, filial, lancto));
+    // One attempt in its own transaction: false on a lock or update conflict. The row lock makes
+    // this wait for a colleague's transaction on the guide, which then ends in a conflict; a
+    // fresh snapshot sees what the colleague left (an issued guide keeps its rules) and saves.
+    auto saveOnce = [&]() -> bool {
+        TTransaction tr(m_db);
+        TQuery nota(
+            m_db, QStringLiteral("SELECT 1 FROM NOTAFISCAL WHERE CDFILIAL = ? AND NRLANCTONF = ?"));
+        nota.bind(filial).bind(lancto).exec(QStringLiteral("ler a nota"));
+        if (!nota.q().next())
+            throw EHostError(
+                QStringLiteral("%1: nota fiscal %2/%3 não encontrada.").arg(M, filial, lancto));
 
-    TQuery cur(
-        m_db,
-        QStringLiteral("SELECT IDSTATUSGUIA, DTVENCGUIA, CDRECEGUIA, DSHISTGUIAPAGDOC"
-                       "  FROM IMPOSTONF WHERE CDFILIAL = ? AND NRLANCTONF = ? AND CDIMPOSTONFE = ?"
-                       "  WITH LOCK"));
-    cur.bind(filial).bind(lancto).bind(imposto);
-    if (!cur.tryExec() || !cur.q().isActive()) {
-        if (isConcurrencyError(cur.q().lastError()))
+        TQuery cur(m_db, QStringLiteral("SELECT IDSTATUSGUIA, DTVENCGUIA, CDRECEGUIA,"
+                                        " DSHISTGUIAPAGDOC FROM IMPOSTONF WHERE CDFILIAL = ?"
+                                        " AND NRLANCTONF = ? AND CDIMPOSTONFE = ? WITH LOCK"));
+        cur.bind(filial).bind(lancto).bind(imposto);
+        if (!cur.tryExec() || !cur.q().isActive()) {
+            if (isConcurrencyError(cur.q().lastError()))
+                return false;
+            throw EHostError(sqlFailure(cur.q(), QStringLiteral("ler a guia")));
+        }
+        const bool exists = cur.q().next();
+        if (!exists && cur.q().lastError().isValid()) {
+            if (isConcurrencyError(cur.q().lastError()))
+                return false;
+            throw EHostError(sqlFailure(cur.q(), QStringLiteral("ler a guia")));
+        }
+        if (exists && cur.q().value(0).toString() == QLatin1String("S")) {
+            const QDate oldVenc = cur.q().value(1).toDate();
+            const QString oldRece = cur.q().value(2).toString().trimmed();
+            const QString oldHist = cur.q().value(3).toString();
+            QStringList changed;
+            if (oldVenc != venc.toDate())
+                changed << QStringLiteral("vencimento");
+            if (oldRece != receita)
+                changed << QStringLiteral("código da receita");
+            if (oldHist != hist)
+                changed << QStringLiteral("histórico");
+            if (!changed.isEmpty())
+                throw EHostError(QStringLiteral("%1: a guia da nota %2/%3 já foi emitida; %4 não "
+                                                "pode ser alterado.")
+                                     .arg(M, filial, lancto, changed.join(QStringLiteral(", "))));
+        }
+        cur.q().finish();
+
+        TQuery w(m_db,
+                 exists
+                     ? QStringLiteral(
+                           "UPDATE IMPOSTONF SET VRMULTAGUIA = ?, VRJUROGUIA = ?, DTVENCGUIA = ?,"
+                           " DSHISTGUIAPAGDOC = ?, NRLANCTONFDARF = ?, CDRECEGUIA = ?"
+                           " WHERE CDFILIAL = ? AND NRLANCTONF = ? AND CDIMPOSTONFE = ?")
+                     : QStringLiteral(
+                           "INSERT INTO IMPOSTONF (VRMULTAGUIA, VRJUROGUIA, DTVENCGUIA,"
+                           " DSHISTGUIAPAGDOC, NRLANCTONFDARF, CDRECEGUIA, CDFILIAL, NRLANCTONF,"
+                           " CDIMPOSTONFE, VRIMPOSTONF, IDSTATUSGUIA)"
+                           " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, 0, 'N')"));
+        w.bind(multa).bind(juros).bind(venc).bind(textOrNull(hist)).bind(textOrNull(nrDarf));
+        w.bind(textOrNull(receita)).bind(filial).bind(lancto).bind(imposto);
+        if (!w.tryExec()) {
+            if (isConcurrencyError(w.q().lastError()))
+                return false;
+            throw EHostError(sqlFailure(w.q(), QStringLiteral("gravar a guia")));
+        }
+        if (!tr.commit()) {
+            if (isConcurrencyError(m_db.lastError()))
+                return false;
+            throw EHostError(QStringLiteral("%1: não foi possível gravar a guia da nota %2/%3: %4")
+                                 .arg(M, filial, lancto, m_db.lastError().text()));
+        }
+        return true;
+    };
+    for (int attempt = 1;; ++attempt) {
+        if (saveOnce()) {
+            if (attempt > 1)
+                m_remark = QStringLiteral("após conflito de transação");
+            break;
+        }
+        if (attempt == 3)
             throw EHostError(
                 QStringLiteral("%1: a guia da nota %2/%3 está sendo alterada por outro "
                                "usuário; tente novamente.")
                     .arg(M, filial, lancto));
-        throw EHostError(sqlFailure(cur.q(), QStringLiteral("ler a guia")));
     }
-    bool exists = cur.q().next();
-    if (!exists && cur.q().lastError().isValid()) {
-        if (isConcurrencyError(cur.q().lastError()))
-            throw EHostError(
-                QStringLiteral("%1: a guia da nota %2/%3 está sendo alterada por outro "
-                               "usuário; tente novamente.")
-                    .arg(M, filial, lancto));
-        throw EHostError(sqlFailure(cur.q(), QStringLiteral("ler a guia")));
-    }
-    if (exists && cur.q().value(0).toString() == QLatin1String("S")) {
-        const QDate oldVenc = cur.q().value(1).toDate();
-        const QString oldRece = cur.q().value(2).toString().trimmed();
-        const QString oldHist = cur.q().value(3).toString();
-        QStringList changed;
-        if (oldVenc != venc.toDate())
-            changed << QStringLiteral("vencimento");
-        if (oldRece != receita)
-            changed << QStringLiteral("código da receita");
-        if (oldHist != hist)
-            changed << QStringLiteral("histórico");
-        if (!changed.isEmpty())
-            throw EHostError(QStringLiteral("%1: a guia da nota %2/%3 já foi emitida; %4 não pode "
-                                            "ser alterado.")
-                                 .arg(M, filial, lancto, changed.join(QStringLiteral(", "))));
-    }
-    cur.q().finish();
-
-    TQuery w(
-        m_db,
-        exists
-            ? QStringLiteral("UPDATE IMPOSTONF SET VRMULTAGUIA = ?, VRJUROGUIA = ?, DTVENCGUIA = ?,"
-                             " DSHISTGUIAPAGDOC = ?, NRLANCTONFDARF = ?, CDRECEGUIA = ?"
-                             " WHERE CDFILIAL = ? AND NRLANCTONF = ? AND CDIMPOSTONFE = ?")
-            : QStringLiteral("INSERT INTO IMPOSTONF (VRMULTAGUIA, VRJUROGUIA, DTVENCGUIA,"
-                             " DSHISTGUIAPAGDOC, NRLANCTONFDARF, CDRECEGUIA, CDFILIAL, NRLANCTONF,"
-                             " CDIMPOSTONFE, VRIMPOSTONF, IDSTATUSGUIA)"
-                             " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, 0, 'N')"));
-    w.bind(multa).bind(juros).bind(venc).bind(textOrNull(hist)).bind(textOrNull(nrDarf));
-    w.bind(textOrNull(receita)).bind(filial).bind(lancto).bind(imposto);
-    if (!w.tryExec()) {
-        if (isConcurrencyError(w.q().lastError()))
-            throw EHostError(QStringLiteral("%1: a guia da nota %2/%3 foi alterada por outro "
-                                            "usuário; tente novamente.")
-                                 .arg(M, filial, lancto));
-        throw EHostError(sqlFailure(w.q(), QStringLiteral("gravar a guia")));
-    }
-    if (!tr.commit())
-        throw EHostError(QStringLiteral("%1: não foi possível gravar a guia da nota %2/%3: %4")
-                             .arg(M, filial, lancto, m_db.lastError().text()));
     return QCborValue(true);
 }
 

@@ -106,6 +106,7 @@ private slots:
     void geraContaPagarRoundsTheSumOnce();
     void twoClerksIssueTheSameNote();
     void issueWaitsForAColleaguesSave();
+    void saveWaitsForAColleaguesSave();
     void malformedRequests_data();
     void malformedRequests();
     void oversizedFrameClosesOnlyThatConnection();
@@ -1132,6 +1133,57 @@ void TestServer::issueWaitsForAColleaguesSave() {
         (QVariantList{QStringLiteral("MSG"), QStringLiteral("CONTAPAGAR_OK")}));
     QCOMPARE(count(QStringLiteral("SELECT COUNT(*) FROM CONTAPAGAR") + where), 1);
     QTRY_VERIFY(m_log.contains(QStringLiteral("MSG CONTAPAGAR_OK (após conflito de transação)")));
+}
+
+// A save that meets a colleague's transaction on the same guide waits for it and then saves on
+// a fresh snapshot, instead of asking the clerk to try again.
+void TestServer::saveWaitsForAColleaguesSave() {
+    const auto it = std::find_if(m_all.begin(), m_all.end(), [](const TNote& n) {
+        return n.empresa == QLatin1String("02") && n.imposto == QLatin1String("06") &&
+               n.status == QLatin1String("N");
+    });
+    QVERIFY(it != m_all.end());
+    const TNote n = *it;
+    const QString where =
+        QStringLiteral(" WHERE CDFILIAL = '%1' AND NRLANCTONF = '%2' AND CDIMPOSTONFE = '%3'")
+            .arg(n.filial, n.lancto, n.imposto);
+    const QCborArray args{n.filial,
+                          n.lancto,
+                          n.imposto,
+                          QStringLiteral("N"),
+                          4.25,
+                          1.5,
+                          QStringLiteral("15/10/2026"),
+                          QStringLiteral("Guia salva após espera"),
+                          QString(),
+                          QStringLiteral("5123")};
+
+    QSqlDatabase d = db();
+    QVERIFY(d.transaction());
+    QSqlQuery hold(d);
+    QVERIFY2(hold.exec(QStringLiteral("UPDATE IMPOSTONF SET VRJUROGUIA = 9") + where),
+             qPrintable(hold.lastError().text()));
+    QTcpSocket s;
+    s.connectToHost(QHostAddress::LocalHost, quint16(m_port));
+    QVERIFY(s.waitForConnected(5000));
+    s.write(request(1, QStringLiteral("setDarfDoc"), args));
+    s.flush();
+    const bool answeredEarly = s.waitForReadyRead(700);
+    hold.finish();
+    QVERIFY(d.commit());
+    QVERIFY2(!answeredEarly, "the save did not wait for the row lock");
+    const QCborMap m = rawCall(s, {});
+    QVERIFY2(m.value(QStringLiteral("result")).toBool(),
+             qPrintable(QCborValue(m).toDiagnosticNotation()));
+    QSqlQuery q(db());
+    QVERIFY(q.exec(
+        QStringLiteral("SELECT VRMULTAGUIA, VRJUROGUIA, DSHISTGUIAPAGDOC FROM IMPOSTONF") + where));
+    QVERIFY(q.next());
+    QCOMPARE(q.value(0).toDouble(), 4.25);
+    QCOMPARE(q.value(1).toDouble(), 1.5); // the later save wins, as if one came after the other
+    QCOMPARE(q.value(2).toString(), QStringLiteral("Guia salva após espera"));
+    QTRY_VERIFY(m_log.contains(QStringLiteral("setDarfDoc")) &&
+                m_log.contains(QStringLiteral("ok (após conflito de transação)")));
 }
 
 // ----- bad input -----
