@@ -126,6 +126,8 @@ private:
     TDataPacket payable(const TNote& n, double multa, double juros, const QString& bar,
                         const QString& line);
     QVariantList noteRow(const TNote& n, TDataPacket* packet = nullptr);
+    void callWhileRowHeld(const QString& holdSql, const QString& method, const QCborArray& args,
+                          QCborMap* answer, bool* waited);
 
     QTemporaryDir m_dir;
     QString m_location;
@@ -1111,21 +1113,13 @@ void TestServer::issueWaitsForAColleaguesSave() {
     const QCborArray args{n.empresa, n.imposto, payable(n, 0, 0, bar, line).toCbor(),
                           bar,       line,      QString()};
 
-    QSqlDatabase d = db();
-    QVERIFY(d.transaction());
-    QSqlQuery hold(d);
-    QVERIFY2(hold.exec(QStringLiteral("UPDATE IMPOSTONF SET VRMULTAGUIA = 0") + where),
-             qPrintable(hold.lastError().text()));
-    QTcpSocket s;
-    s.connectToHost(QHostAddress::LocalHost, quint16(m_port));
-    QVERIFY(s.waitForConnected(5000));
-    s.write(request(1, QStringLiteral("GeraContaPagar"), args));
-    s.flush();
-    const bool answeredEarly = s.waitForReadyRead(700);
-    hold.finish();
-    QVERIFY(d.commit());
-    QVERIFY2(!answeredEarly, "the issue did not wait for the row lock");
-    const QCborMap m = rawCall(s, {});
+    QCborMap m;
+    bool waited = false;
+    callWhileRowHeld(QStringLiteral("UPDATE IMPOSTONF SET VRMULTAGUIA = 0") + where,
+                     QStringLiteral("GeraContaPagar"), args, &m, &waited);
+    if (QTest::currentTestFailed())
+        return;
+    QVERIFY2(waited, "the issue did not wait for the row lock");
     QVERIFY2(m.value(QStringLiteral("result")).isArray(),
              qPrintable(QCborValue(m).toDiagnosticNotation()));
     QCOMPARE(
@@ -1133,6 +1127,26 @@ void TestServer::issueWaitsForAColleaguesSave() {
         (QVariantList{QStringLiteral("MSG"), QStringLiteral("CONTAPAGAR_OK")}));
     QCOMPARE(count(QStringLiteral("SELECT COUNT(*) FROM CONTAPAGAR") + where), 1);
     QTRY_VERIFY(m_log.contains(QStringLiteral("MSG CONTAPAGAR_OK (após conflito de transação)")));
+}
+
+// Sends method while a colleague's transaction holds a guide's row (holdSql changes it),
+// commits that transaction after a moment and gives the answer; waited is false when the call
+// answered before the commit.
+void TestServer::callWhileRowHeld(const QString& holdSql, const QString& method,
+                                  const QCborArray& args, QCborMap* answer, bool* waited) {
+    QSqlDatabase d = db();
+    QVERIFY(d.transaction());
+    QSqlQuery hold(d);
+    QVERIFY2(hold.exec(holdSql), qPrintable(hold.lastError().text()));
+    QTcpSocket s;
+    s.connectToHost(QHostAddress::LocalHost, quint16(m_port));
+    QVERIFY(s.waitForConnected(5000));
+    s.write(request(1, method, args));
+    s.flush();
+    *waited = !s.waitForReadyRead(700);
+    hold.finish();
+    QVERIFY(d.commit());
+    *answer = rawCall(s, {});
 }
 
 // A save that meets a colleague's transaction on the same guide waits for it and then saves on
@@ -1158,21 +1172,13 @@ void TestServer::saveWaitsForAColleaguesSave() {
                           QString(),
                           QStringLiteral("5123")};
 
-    QSqlDatabase d = db();
-    QVERIFY(d.transaction());
-    QSqlQuery hold(d);
-    QVERIFY2(hold.exec(QStringLiteral("UPDATE IMPOSTONF SET VRJUROGUIA = 9") + where),
-             qPrintable(hold.lastError().text()));
-    QTcpSocket s;
-    s.connectToHost(QHostAddress::LocalHost, quint16(m_port));
-    QVERIFY(s.waitForConnected(5000));
-    s.write(request(1, QStringLiteral("setDarfDoc"), args));
-    s.flush();
-    const bool answeredEarly = s.waitForReadyRead(700);
-    hold.finish();
-    QVERIFY(d.commit());
-    QVERIFY2(!answeredEarly, "the save did not wait for the row lock");
-    const QCborMap m = rawCall(s, {});
+    QCborMap m;
+    bool waited = false;
+    callWhileRowHeld(QStringLiteral("UPDATE IMPOSTONF SET VRJUROGUIA = 9") + where,
+                     QStringLiteral("setDarfDoc"), args, &m, &waited);
+    if (QTest::currentTestFailed())
+        return;
+    QVERIFY2(waited, "the save did not wait for the row lock");
     QVERIFY2(m.value(QStringLiteral("result")).toBool(),
              qPrintable(QCborValue(m).toDiagnosticNotation()));
     QSqlQuery q(db());
