@@ -1,8 +1,8 @@
 // The module's exported entry points. The host loads the library, checks the unit table, calls
 // Initialize once, IniProc at every opening of the screen, and Finalize before unloading.
-#include "Cli_Fis98100.h"
-#include "Cli_Fis98101.h"
+#include "Units.h"
 #include "host/ModuleLoader.h"
+#include "screen/Cli_Fis98100.h"
 
 namespace {
 

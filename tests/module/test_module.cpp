@@ -8,8 +8,9 @@
 #include "host/ModuleLoader.h"
 #include "host/Zelkora.h"
 #include "host/core/Services.h"
-#include "module/Cli_Fis98100.h"
-#include "module/Cli_Fis98101.h"
+#include "filter/Cli_Fis98101.h"
+#include "module/Units.h"
+#include "screen/Cli_Fis98100.h"
 
 #include <QAction>
 #include <QFile>

@@ -11,7 +11,7 @@
 #include "host/SearchButton.h"
 #include "host/Zelkora.h"
 #include "host/core/HostExceptions.h"
-#include "module/Cli_Fis98100.h"
+#include "screen/Cli_Fis98100.h"
 
 #include <QAction>
 #include <QApplication>

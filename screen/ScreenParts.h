@@ -1,5 +1,5 @@
 #pragma once
-// Pieces of the main screen's worksheet shared between the files of worksheet/.
+// Pieces of the main screen shared between the files of screen/.
 #include <QColor>
 #include <QPixmap>
 

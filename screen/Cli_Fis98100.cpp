@@ -18,27 +18,6 @@ QString stChecked;
 bool boEntra = false;
 QString stRegistro;
 
-namespace {
-int startCount = 0;
-}
-
-void Start() {
-    if (startCount++ == 0)
-        boIdCriado = false;
-}
-
-void Stop() {
-    if (startCount == 0 || --startCount > 0)
-        return;
-    stChecked.clear();
-    stGuiaEmit.clear();
-    stRegistro.clear();
-}
-
-int StartCount() {
-    return startCount;
-}
-
 void CriaEmissaoDarfDoc() {
     THostApplication& app = Application();
     app.SetScreenCursor(crHourGlass);
@@ -137,9 +116,3 @@ void TfrmEmissaoDarfDoc::FormClose(TCloseAction& action) {
     TfrmDadosGerRel::FormClose(action);
     netEmissaoDarfDoc->setConnected(false);
 }
-
-// Defaults for the worksheet's hooks. They are weak so that the worksheet's own definitions
-// (worksheet/*.cpp, linked into the same library) take their place.
-__attribute__((weak)) void TfrmEmissaoDarfDoc::CreateWorksheet() {}
-__attribute__((weak)) void TfrmEmissaoDarfDoc::dtsPadraoStateChange() {}
-__attribute__((weak)) void TfrmEmissaoDarfDoc::CreateBarButtons() {}

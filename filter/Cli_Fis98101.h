@@ -18,9 +18,4 @@ FIS_EXPORT extern bool boConfirma;
 FIS_EXPORT extern bool boFiltro;
 FIS_EXPORT extern bool boIdCriado;
 FIS_EXPORT extern bool BoExecut;
-
-// Unit start and stop; the work runs on the first start and on the last stop only.
-FIS_EXPORT void Start();
-FIS_EXPORT void Stop();
-FIS_EXPORT int StartCount();
 } // namespace Cli_Fis98101

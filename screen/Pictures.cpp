@@ -1,6 +1,6 @@
 // The four cell pictures, painted once per screen: 16-colour style bitmaps on an olive
 // background that the grid draws as transparent.
-#include "WorksheetParts.h"
+#include "ScreenParts.h"
 
 #include <QImage>
 #include <QPainter>

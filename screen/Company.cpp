@@ -1,6 +1,6 @@
 // Company selection: the code box, its search button and name, the lookup query and the
 // company check the other actions run first.
-#include "WorksheetParts.h"
+#include "ScreenParts.h"
 #include "host/Components.h"
 #include "host/DBGrid.h"
 #include "host/DataSet.h"
@@ -9,7 +9,7 @@
 #include "host/Query.h"
 #include "host/SearchButton.h"
 #include "host/core/Services.h"
-#include "module/Cli_Fis98100.h"
+#include "Cli_Fis98100.h"
 
 #include <QComboBox>
 #include <QEvent>

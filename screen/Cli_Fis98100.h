@@ -2,13 +2,9 @@
 // Unit Cli_Fis98100: the main screen "Emissão da Darf por Documento" (FIS98100) and the unit's
 // module-level values.
 //
-// The class is shared by several folders:
-//  - module/Cli_Fis98100.cpp: construction, layout, lifecycle (create, activate, close) and the
-//    server connection;
-//  - worksheet/*.cpp: company, grid, note dataset, saving, status and commands;
-//  - issuing/*.cpp: the issue run and the report parameters.
-// Each folder adds its members under its own heading below. The hooks marked "worksheet" have
-// empty weak defaults in module/Cli_Fis98100.cpp: a definition in worksheet/ replaces them.
+// The whole class lives in screen/, its members in files by concern: Cli_Fis98100.cpp
+// (construction, layout, lifecycle, server connection), Worksheet.cpp (note dataset and grid),
+// Company.cpp, Commands.cpp (buttons, menus, enabled states), Pictures.cpp.
 //
 // Layout of the client area, top to bottom: panTopo (button bar panBotoes; the screen's buttons
 // go before sbtCancel through CreateBarButtons), grbDadosRel (height 76; QHBoxLayout holding
@@ -47,27 +43,27 @@ public:
     // new one.
     ~TfrmEmissaoDarfDoc() override;
 
-    // ---- lifecycle (module/Cli_Fis98100.cpp) ----
+    // ---- lifecycle (Cli_Fis98100.cpp) ----
     void FormCreate() override;
     void FormActivate() override;
     void FormClose(TCloseAction& action) override;
     void netEmissaoDarfDocBeforeConnect();
 
-    // ---- server connection (module/Cli_Fis98100.cpp) ----
+    // ---- server connection (Cli_Fis98100.cpp) ----
     TNetConnection* netEmissaoDarfDoc = nullptr;
 
-    // ---- layout (module/Cli_Fis98100.cpp) ----
+    // ---- layout (Cli_Fis98100.cpp) ----
     QWidget* Panel1 = nullptr;           // fills the client area below grbDadosRel
     QVBoxLayout* Panel1Layout = nullptr; // the worksheet's widgets go here
 
-    // ---- worksheet hooks (weak defaults in module/, defined in worksheet/) ----
+    // ---- worksheet set-up (Worksheet.cpp, Commands.cpp) ----
     // Creates the worksheet's components (company widgets in grbDadosRel, grid in Panel1,
     // datasets, menus); called once at the end of the constructor.
     void CreateWorksheet();
     // Enables buttons and menu items from the note dataset.
     virtual void dtsPadraoStateChange();
 
-    // ---- worksheet (worksheet/) ----
+    // ---- worksheet (Worksheet.cpp) ----
     TClientDataSet* cdsNotaFiscal = nullptr; // the note dataset; created by CreateWorksheet
     TDataSource* dtsPadrao = nullptr;
     QScrollArea* ScrollBox1 = nullptr; // in Panel1, holds the grid
@@ -123,7 +119,7 @@ public:
     void sbtProcurarClick(QObject* Sender);
 
 protected:
-    // The screen's buttons before sbtCancel (weak default in module/, defined in worksheet/).
+    // The screen's buttons before sbtCancel (Commands.cpp).
     void CreateBarButtons() override;
 };
 
@@ -139,9 +135,4 @@ FIS_EXPORT extern QString stRegistro;
 // Creates the screen once (through the host's form factory), then maximises it and brings it
 // to the front.
 FIS_EXPORT void CriaEmissaoDarfDoc();
-
-// Unit start and stop; the work runs on the first start and on the last stop only.
-FIS_EXPORT void Start();
-FIS_EXPORT void Stop();
-FIS_EXPORT int StartCount();
 } // namespace Cli_Fis98100
