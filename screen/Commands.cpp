@@ -1,10 +1,10 @@
 // The screen's own buttons and menus, and the enabled state that follows the note dataset.
+#include "Cli_Fis98100.h"
 #include "ScreenParts.h"
 #include "host/Components.h"
 #include "host/DBGrid.h"
 #include "host/DataSet.h"
 #include "host/HostGuard.h"
-#include "Cli_Fis98100.h"
 
 #include <QAction>
 #include <QMenu>

@@ -1,5 +1,6 @@
 // Company selection: the code box, its search button and name, the lookup query and the
 // company check the other actions run first.
+#include "Cli_Fis98100.h"
 #include "ScreenParts.h"
 #include "host/Components.h"
 #include "host/DBGrid.h"
@@ -9,7 +10,6 @@
 #include "host/Query.h"
 #include "host/SearchButton.h"
 #include "host/core/Services.h"
-#include "Cli_Fis98100.h"
 
 #include <QComboBox>
 #include <QEvent>

@@ -1,12 +1,12 @@
 // The note worksheet of the main screen: the note record, the grid over it, ticking, the cell
 // pictures and the per-field editing rules.
+#include "Cli_Fis98100.h"
 #include "ScreenParts.h"
 #include "host/DBGrid.h"
 #include "host/DataSet.h"
 #include "host/HostGuard.h"
 #include "host/Messages.h"
 #include "host/core/Services.h"
-#include "Cli_Fis98100.h"
 
 #include <QFrame>
 #include <QHeaderView>

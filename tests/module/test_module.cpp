@@ -1,6 +1,7 @@
 // Module entry and main screen lifecycle: exports and unit table, start and stop counters
 // across loads, one screen for repeated entries, destroy and re-create, the message table, and
 // host and port read afresh at every connect.
+#include "filter/Cli_Fis98101.h"
 #include "host/Connection.h"
 #include "host/DataSet.h"
 #include "host/HostApplication.h"
@@ -8,7 +9,6 @@
 #include "host/ModuleLoader.h"
 #include "host/Zelkora.h"
 #include "host/core/Services.h"
-#include "filter/Cli_Fis98101.h"
 #include "module/Units.h"
 #include "screen/Cli_Fis98100.h"
 

@@ -39,9 +39,11 @@ public:
             return false;
         static const QRegularExpression listening(
             QStringLiteral("escutando em 127\\.0\\.0\\.1:(\\d+)"));
-        waitFor([&] { return listening.match(log()).hasMatch() ||
-                             m_proc.state() == QProcess::NotRunning; },
-                30000);
+        waitFor(
+            [&] {
+                return listening.match(log()).hasMatch() || m_proc.state() == QProcess::NotRunning;
+            },
+            30000);
         const auto m = listening.match(m_log);
         if (!m.hasMatch())
             return false;
