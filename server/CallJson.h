@@ -1,6 +1,6 @@
 #pragma once
 // JSON <-> wire values for fis98100-call. Dates travel as "YYYY-MM-DD" in JSON and as CBOR
-// date-times on the wire; packets keep their {"fields": [...], "rows": [...]} shape.
+// date-times on the wire; packets keep their {fields, rows} shape.
 #include "MethodTable.h"
 
 #include <QCborValue>

@@ -1,6 +1,6 @@
 // fis98100-call: calls one method of the application server from the command line.
 //   fis98100-call [--host H] [--port P] [--timeout S] METHOD [ARG...]
-// Each ARG is one JSON value. Prints {"result": ..., "refs": [...]} and exits 0, or prints the
+// Each ARG is one JSON value. Prints {result, refs} as JSON and exits 0, or prints the
 // error on stderr and exits 1 (2 for a usage error).
 #include "CallJson.h"
 #include "Connection.h"
