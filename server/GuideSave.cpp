@@ -125,7 +125,8 @@ TMethodResult setDarfDoc(QSqlDatabase& db, QCborArray& args) {
     // what the colleague left (an issued guide keeps its rules) and saves: the later save wins.
     const TRetried<TMethodResult> saved = retryOnConflict<TMethodResult>(db, [&](TTransaction& tr) {
         requireNote(db, g);
-        writeGuide(db, g, lockGuide(db, g));
+        const bool exists = lockGuide(db, g);
+        writeGuide(db, g, exists);
         tr.commit(QStringLiteral("%1: não foi possível gravar a guia da nota %2/%3")
                       .arg(M, g.filial, g.lancto));
         return TMethodResult::done();

@@ -35,36 +35,50 @@ TMethodResult alreadyIssued(const char* why) {
     return r;
 }
 
-// The tax's payable settings: beneficiary, payable type, settlement type, operation type.
-std::optional<QStringList> readTaxSettings(QSqlDatabase& db, const TPayable& p) {
+// The tax's payable settings.
+struct TTaxSettings {
+    QString fornec, tipoConta, tipoBaixa, tipoOper;
+};
+
+std::optional<TTaxSettings> readTaxSettings(QSqlDatabase& db, const TPayable& p) {
     TQuery q(db, QStringLiteral("SELECT CDFORNECED, CDTIPOCONTAPAG, CDTIPOBAIXAPAG, CDTIPOOPERPAG"
                                 "  FROM IMPOSTOCONTAPAG WHERE CDIMPOSTONFE = ?"));
     q.bind(p.imposto).exec(QStringLiteral("ler a parametrização do imposto"));
     if (!q.next(QStringLiteral("ler a parametrização do imposto")))
         return std::nullopt;
-    return QStringList{q.text(0), q.text(1), q.text(2), q.text(3)};
+    return TTaxSettings{q.text(0), q.text(1), q.text(2), q.text(3)};
 }
 
-// The note's company and operating branch; no value when the note does not exist.
-std::optional<std::pair<QString, QString>> readNote(QSqlDatabase& db, const TPayable& p) {
+struct TNoteOwner {
+    QString empresa, filiOper;
+};
+
+// No value when the note does not exist.
+std::optional<TNoteOwner> readNote(QSqlDatabase& db, const TPayable& p) {
     TQuery q(db, QStringLiteral("SELECT CDEMPRESA, CDFILIOPER FROM NOTAFISCAL"
                                 " WHERE CDFILIAL = ? AND NRLANCTONF = ?"));
     q.bind(p.filial).bind(p.lancto).exec(QStringLiteral("ler a nota"));
     if (!q.next(QStringLiteral("ler a nota")))
         return std::nullopt;
-    return std::pair{q.text(0), q.text(1)};
+    return TNoteOwner{q.text(0), q.text(1)};
 }
 
-// The guide's status and tax amount, its row locked for the rest of the transaction: a
-// colleague's transaction that changed it makes this one wait here and then meet the conflict.
-std::optional<std::pair<QString, double>> lockGuide(QSqlDatabase& db, const TPayable& p) {
+struct TGuideRow {
+    QString status;
+    double tax = 0;
+};
+
+// The guide's row, locked for the rest of the transaction: a colleague's transaction that
+// changed it makes this one wait here and then meet the conflict. No value when the note has no
+// row for the tax.
+std::optional<TGuideRow> lockGuide(QSqlDatabase& db, const TPayable& p) {
     TQuery q(db, QStringLiteral("SELECT IDSTATUSGUIA, VRIMPOSTONF FROM IMPOSTONF"
                                 " WHERE CDFILIAL = ? AND NRLANCTONF = ? AND CDIMPOSTONFE = ?"
                                 " WITH LOCK"));
     q.bind(p.filial).bind(p.lancto).bind(p.imposto).exec(QStringLiteral("ler a guia"));
     if (!q.next(QStringLiteral("ler a guia")))
         return std::nullopt;
-    return std::pair{q.text(0), q.value(1).toDouble()};
+    return TGuideRow{q.text(0), q.value(1).toDouble()};
 }
 
 qint64 nextPayableNumber(QSqlDatabase& db) {
@@ -75,7 +89,7 @@ qint64 nextPayableNumber(QSqlDatabase& db) {
 }
 
 // False when a payable for the note and tax exists already (its unique key).
-bool insertPayable(QSqlDatabase& db, const TPayable& p, const QStringList& settings,
+bool insertPayable(QSqlDatabase& db, const TPayable& p, const TTaxSettings& settings,
                    const QString& filiOper, qint64 number, qint64 due) {
     TQuery q(db,
              QStringLiteral("INSERT INTO CONTAPAGAR (NRCONTAPAGAR, CDEMPRESA, CDFILIAL, NRLANCTONF,"
@@ -85,8 +99,8 @@ bool insertPayable(QSqlDatabase& db, const TPayable& p, const QStringList& setti
                             " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
     q.bind(number).bind(p.empresa).bind(p.filial).bind(p.lancto).bind(p.imposto);
     q.bind(textOrNull(p.filiOper.isEmpty() ? filiOper : p.filiOper));
-    for (const QString& s : settings)
-        q.bind(s);
+    q.bind(settings.fornec).bind(settings.tipoConta).bind(settings.tipoBaixa);
+    q.bind(settings.tipoOper);
     q.bind(p.receita).bind(p.multa).bind(p.juros).bind(due / 100.0).bind(p.venc.date());
     q.bind(p.barra).bind(p.linha).bind(textOrNull(p.hist));
     try {
@@ -114,7 +128,7 @@ bool markIssued(QSqlDatabase& db, const TPayable& p, qint64 number) {
 }
 
 TMethodResult issueOnce(QSqlDatabase& db, TTransaction& tr, const TPayable& p) {
-    const std::optional<QStringList> settings = readTaxSettings(db, p);
+    const std::optional<TTaxSettings> settings = readTaxSettings(db, p);
     if (!settings)
         return answer(QStringLiteral("ERR"), QStringLiteral("ERRO_BENEFICIARIO"), {},
                       QStringLiteral("U"));
@@ -123,7 +137,7 @@ TMethodResult issueOnce(QSqlDatabase& db, TTransaction& tr, const TPayable& p) {
         return TMethodResult::refused(
             QStringLiteral("Conta a pagar: nota fiscal %1/%2 não encontrada.")
                 .arg(p.filial, p.lancto));
-    if (note->first != p.empresa)
+    if (note->empresa != p.empresa)
         return TMethodResult::refused(
             QStringLiteral("Conta a pagar: a nota fiscal %1/%2 não pertence à empresa %3.")
                 .arg(p.filial, p.lancto, p.empresa));
@@ -132,16 +146,16 @@ TMethodResult issueOnce(QSqlDatabase& db, TTransaction& tr, const TPayable& p) {
         return TMethodResult::refused(
             QStringLiteral("Conta a pagar: a nota fiscal %1/%2 não tem valor do imposto %3.")
                 .arg(p.filial, p.lancto, p.imposto));
-    if (guide->first == QLatin1String("S"))
+    if (guide->status == QLatin1String("S"))
         return alreadyIssued("guia já emitida");
     if (const QString why = checkCollection(p); !why.isEmpty())
         return TMethodResult::refused(why);
-    const qint64 due = amountDue(guide->second, p.jurosTyped, p.multaTyped);
+    const qint64 due = amountDue(guide->tax, p.jurosTyped, p.multaTyped);
     if (const QString why = checkAmounts(p.total, due, p.barra); !why.isEmpty())
         return TMethodResult::refused(why);
 
     const qint64 number = nextPayableNumber(db);
-    if (!insertPayable(db, p, *settings, note->second, number, due))
+    if (!insertPayable(db, p, *settings, note->filiOper, number, due))
         return alreadyIssued("conta a pagar já existe");
     if (!markIssued(db, p, number))
         return alreadyIssued("guia já emitida");
