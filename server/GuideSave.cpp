@@ -1,6 +1,7 @@
 // Saving a guide: the fine, interest, due date, history and revenue code of one note for a tax.
 #include "Arguments.h"
 #include "DataAccess.h"
+#include "MethodTable.h"
 #include "Methods.h"
 
 #include "core/HostExceptions.h"
@@ -12,7 +13,7 @@ namespace FisServer {
 
 namespace {
 
-const QString M = QStringLiteral("setDarfDoc");
+const QString M = FisProtocol::method(FisProtocol::MethodId::setDarfDoc).name;
 
 struct TGuide {
     QString filial, lancto, imposto, hist, nrDarf, receita;

@@ -1,6 +1,7 @@
 // Lookups: operation types, series, fiscal parameters and revenue codes.
 #include "Arguments.h"
 #include "DataAccess.h"
+#include "MethodTable.h"
 #include "Methods.h"
 #include "Records.h"
 
@@ -10,8 +11,12 @@
 
 namespace FisServer {
 
+namespace {
+using M = FisProtocol::MethodId;
+}
+
 TMethodResult GetTipoOper(QSqlDatabase& db, QCborArray& args) {
-    const QString flag = entrSaidFlag(QStringLiteral("GetTipoOper"), args[0]);
+    const QString flag = entrSaidFlag(FisProtocol::method(M::GetTipoOper).name, args[0]);
     QString sql = QStringLiteral(
         "SELECT ' ', CDTIPOOPER, NMTIPOOPER, IDENTRSAIDOP, IDENTRSAIDOP || CDTIPOOPER"
         "  FROM TIPOOPERAC");
@@ -29,10 +34,11 @@ TMethodResult GetSerie(QSqlDatabase& db, QCborArray& args) {
     const QString empresa = text(args[0]).trimmed();
     const QString inscEsta = text(args[1]).trimmed();
     const QString inscMuni = text(args[2]).trimmed();
-    const QString flag = entrSaidFlag(QStringLiteral("GetSerie"), args[3]);
-    refuseTooLong(QStringLiteral("GetSerie"), {{"empresa", empresa, 2},
-                                               {"inscrição estadual", inscEsta, 16},
-                                               {"inscrição municipal", inscMuni, 16}});
+    const QString& name = FisProtocol::method(M::GetSerie).name;
+    const QString flag = entrSaidFlag(name, args[3]);
+    refuseTooLong(name, {{"empresa", empresa, 2},
+                         {"inscrição estadual", inscEsta, 16},
+                         {"inscrição municipal", inscMuni, 16}});
     // Entry series belong to no company; exit series to the company and its registrations
     // (an empty registration stands for any of the company's).
     QStringList parts;

@@ -3,6 +3,7 @@
 
 #include "Arguments.h"
 #include "DataAccess.h"
+#include "MethodTable.h"
 #include "Methods.h"
 #include "Records.h"
 
@@ -65,7 +66,7 @@ struct TNoteFilter {
 };
 
 TNoteFilter readFilter(const QCborArray& args) {
-    const QString M = QStringLiteral("GetNotaFiscal");
+    const QString& M = FisProtocol::method(FisProtocol::MethodId::GetNotaFiscal).name;
     TNoteFilter f;
     f.empresa = text(args[0]).trimmed();
     f.inscEsta = text(args[1]).trimmed();

@@ -1,6 +1,7 @@
 #include "PayableChecks.h"
 
 #include "Arguments.h"
+#include "MethodTable.h"
 #include "Records.h"
 
 #include "core/HostExceptions.h"
@@ -30,7 +31,7 @@ QString readRow(const TDataPacket& packet, TPayable& out) {
     out.multaTyped = value("VRMULTAGUIA").toDouble();
     out.jurosTyped = value("VRJUROGUIA").toDouble();
     try {
-        const QString M = QStringLiteral("GeraContaPagar");
+        const QString& M = FisProtocol::method(FisProtocol::MethodId::GeraContaPagar).name;
         out.multa = money(M, QStringLiteral("valor da multa"), out.multaTyped);
         out.juros = money(M, QStringLiteral("valor dos juros"), out.jurosTyped);
         out.total = money(M, QStringLiteral("valor a pagar"), value("VRIMPOSTONF").toDouble());
