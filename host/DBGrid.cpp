@@ -2,6 +2,7 @@
 
 #include "HostDialogs.h"
 #include "HostGuard.h"
+#include "core/EditMask.h"
 #include "core/HostExceptions.h"
 
 #include <QAbstractTableModel>
@@ -18,27 +19,12 @@
 #include <QToolButton>
 
 namespace {
-
-// The host's masks ("!99/99/9999;1; ") as a QLineEdit input mask ("99/99/9999; ").
-QString qtInputMask(const QString& mask) {
-    if (mask.isEmpty())
-        return QString();
-    QString m = mask;
-    if (m.startsWith(QLatin1Char('!')))
-        m.remove(0, 1);
-    const QStringList parts = m.split(QLatin1Char(';'));
-    QString blank = QStringLiteral(" ");
-    if (parts.size() >= 3 && !parts[2].isEmpty())
-        blank = parts[2].left(1);
-    return parts[0] + QLatin1Char(';') + blank;
-}
-
 QLineEdit* lineEditOf(QWidget* editor);
-
 } // namespace
 
 // ---------------------------------------------------------------------------------------------
-// The ellipsis editor: a line edit and a fixed-width "..." button; the edit has the focus.
+// The ellipsis editor: a line edit and a fixed-width "..." button; the edit has the focus. The
+// edit carries the field's mask, read as the masked edit reads it.
 
 class TEllipsisEditor : public QWidget {
 public:
@@ -57,8 +43,17 @@ public:
         setFocusProxy(edit);
         setAutoFillBackground(true);
     }
+    void setEditMask(const QString& hostMask) {
+        mask = TEditMask(hostMask);
+        edit->setInputMask(mask.QtInputMask());
+    }
+    // What the field gets from what is typed.
+    QString storedText() const {
+        return mask.IsEmpty() ? edit->text() : mask.StoredText(edit->displayText());
+    }
     QLineEdit* edit;
     QToolButton* button;
+    TEditMask mask;
 };
 
 namespace {
@@ -70,42 +65,9 @@ QLineEdit* lineEditOf(QWidget* editor) {
     return nullptr;
 }
 
-// The typed characters of a masked text without the mask's literals ("123.456" -> "123456"),
-// for masks whose save flag is 0.
-QString withoutLiterals(const QString& qtMask, const QString& shown) {
-    const int semi = qtMask.lastIndexOf(QLatin1Char(';'));
-    const QString mask = semi >= 0 ? qtMask.left(semi) : qtMask;
-    const QChar blank = semi >= 0 && semi + 1 < qtMask.size() ? qtMask[semi + 1] : QChar(' ');
-    static const QString placeholders = QStringLiteral("AaNnXx90Dd#HhBb");
-    QString out;
-    int pos = 0;
-    for (int i = 0; i < mask.size() && pos < shown.size(); ++i) {
-        const QChar m = mask[i];
-        if (m == QLatin1Char('>') || m == QLatin1Char('<') || m == QLatin1Char('!'))
-            continue;
-        if (m == QLatin1Char('\\')) {
-            ++i;
-            ++pos;
-            continue;
-        }
-        if (placeholders.contains(m) && shown[pos] != blank)
-            out += shown[pos];
-        ++pos;
-    }
-    return out;
-}
-
 QString editorText(QWidget* editor) {
-    QLineEdit* e = lineEditOf(editor);
-    if (!e)
-        return QString();
-    if (e->inputMask().isEmpty())
-        return e->text();
-    // With a mask the text as shown, blanks included ("12/05/    "), as the field expects it,
-    // unless the field's mask says its literals are not kept.
-    if (e->property("fisNoLiterals").toBool())
-        return withoutLiterals(e->inputMask(), e->displayText());
-    return e->displayText();
+    auto* e = dynamic_cast<TEllipsisEditor*>(editor);
+    return e ? e->storedText() : QString();
 }
 } // namespace
 
@@ -300,12 +262,10 @@ public:
             index.column() < m_grid->ColumnCount() ? m_grid->Columns(index.column()) : nullptr;
         TField* f = col ? col->Field() : nullptr;
         // Every editor can show the button: the column's style may change while it is open.
-        QWidget* editor = nullptr;
-        QLineEdit* line = nullptr;
+        auto* editor = new TEllipsisEditor(parent);
+        QLineEdit* line = editor->edit;
         {
-            auto* e = new TEllipsisEditor(parent);
-            line = e->edit;
-            editor = e;
+            TEllipsisEditor* e = editor;
             e->button->setVisible(col && col->ButtonStyle() == cbsEllipsis);
             QPointer<TEllipsisEditor> guard(e);
             QObject::connect(e->button, &QToolButton::clicked, m_grid, [this, guard] {
@@ -329,14 +289,10 @@ public:
             });
         }
         if (f) {
-            const QString mask = qtInputMask(f->EditMask());
-            if (!mask.isEmpty()) {
-                line->setInputMask(mask);
-                const QStringList parts = f->EditMask().split(QLatin1Char(';'));
-                line->setProperty("fisNoLiterals", parts.size() >= 2 && parts[1] == "0");
-            } else if ((f->DataType() == TFieldType::String ||
-                        f->DataType() == TFieldType::FixedChar) &&
-                       f->Size() > 0)
+            editor->setEditMask(f->EditMask());
+            if (editor->mask.IsEmpty() &&
+                (f->DataType() == TFieldType::String || f->DataType() == TFieldType::FixedChar) &&
+                f->Size() > 0)
                 line->setMaxLength(f->Size());
             line->setAlignment(f->Alignment() & Qt::AlignHorizontal_Mask);
         }
