@@ -473,20 +473,13 @@ void TDataSet::Open() {
 void TDataSet::createEmpty() {
     if (m_fields.empty())
         throw EHostError(QStringLiteral("O conjunto de dados não tem definição de campos."));
-    const bool wasActive = Active();
-    if (wasActive) {
-        if (m_state == dsEdit || m_state == dsInsert)
-            Cancel();
-    }
+    if (Active() && editing())
+        Cancel();
     m_rows.clear();
     m_changed.clear();
-    m_insertedStorage = -1;
-    m_editBuffer.clear();
-    m_modified = false;
-    m_state = dsBrowse;
+    leaveEdit(dsBrowse);
     rebuildView(0);
-    m_cur = -1;
-    m_bof = m_eof = true;
+    clearCursor();
     notify(deUpdateState);
     notify(deDataSetChange);
     if (AfterOpen)
@@ -499,16 +492,12 @@ void TDataSet::Close() {
     checkBrowseMode();
     if (BeforeClose)
         BeforeClose(this);
-    m_state = dsInactive;
+    leaveEdit(dsInactive);
     m_rows.clear();
     m_view.clear();
     m_identityView = true;
     m_changed.clear();
-    m_cur = -1;
-    m_bof = m_eof = true;
-    m_editBuffer.clear();
-    m_modified = false;
-    m_insertedStorage = -1;
+    clearCursor();
     if (m_autoFields) {
         m_fields.clear();
         m_autoFields = false;
@@ -663,7 +652,7 @@ QVariant TDataSet::currentValue(int fieldIndex) const {
         const QVariantList* r = rowValues(m_displayPos);
         return r ? r->value(fieldIndex) : QVariant();
     }
-    if (m_state == dsEdit || m_state == dsInsert)
+    if (editing())
         return m_editBuffer.value(fieldIndex);
     const QVariantList* r = rowValues(m_cur);
     return r ? r->value(fieldIndex) : QVariant();
@@ -672,7 +661,7 @@ QVariant TDataSet::currentValue(int fieldIndex) const {
 QVariant TDataSet::ValueAt(int pos, int fieldIndex) const {
     if (!Active())
         return QVariant();
-    if (pos == m_cur && (m_state == dsEdit || m_state == dsInsert))
+    if (pos == m_cur && editing())
         return m_editBuffer.value(fieldIndex);
     const QVariantList* r = rowValues(pos);
     return r ? r->value(fieldIndex) : QVariant();
@@ -706,7 +695,7 @@ TDisplayRow::~TDisplayRow() {
 
 void TDataSet::writeValue(TField* field, const QVariant& value) {
     checkActive();
-    if (m_state != dsEdit && m_state != dsInsert)
+    if (!editing())
         throw EHostError(
             QStringLiteral("O conjunto de dados não está em modo de edição ou inclusão."));
     if (field->m_readOnly)
@@ -729,13 +718,41 @@ void TDataSet::writeValue(TField* field, const QVariant& value) {
         field->OnChange(field);
 }
 
+// --- edit state and cursor -------------------------------------------------------------------
+
+void TDataSet::leaveEdit(TDataSetState next) {
+    m_editBuffer.clear();
+    m_modified = false;
+    m_insertedStorage = -1;
+    m_state = next;
+}
+
+void TDataSet::clearCursor() {
+    m_cur = -1;
+    m_bof = m_eof = true;
+}
+
+void TDataSet::removeStorageRow(int storage) {
+    m_rows.erase(m_rows.begin() + storage);
+    if (!m_identityView) {
+        m_view.removeAll(storage);
+        for (int& v : m_view)
+            if (v > storage)
+                --v;
+    }
+    const int n = RecordCount();
+    m_cur = n == 0 ? -1 : std::min(m_cur, n - 1);
+    m_eof = n == 0;
+    m_bof = n == 0;
+}
+
 // --- navigation ------------------------------------------------------------------------------
 
 void TDataSet::checkBrowseMode() {
-    if (m_state != dsEdit && m_state != dsInsert)
+    if (!editing())
         return;
     notify(deUpdateRecord);
-    if (m_state != dsEdit && m_state != dsInsert)
+    if (!editing())
         return;
     if (m_modified)
         Post();
@@ -848,7 +865,7 @@ void TDataSet::MoveTo(int pos) {
 
 void TDataSet::Edit() {
     checkActive();
-    if (m_state == dsEdit || m_state == dsInsert)
+    if (editing())
         return;
     if (IsEmpty()) {
         Insert();
@@ -913,14 +930,14 @@ void TDataSet::Append() {
 
 void TDataSet::Post() {
     checkActive();
-    if (m_state != dsEdit && m_state != dsInsert)
+    if (!editing())
         return;
     notify(deUpdateRecord);
-    if (m_state != dsEdit && m_state != dsInsert)
+    if (!editing())
         return;
     if (BeforePost)
         BeforePost(this);
-    if (m_state != dsEdit && m_state != dsInsert)
+    if (!editing())
         return;
     const int s = m_identityView ? m_cur : m_view[m_cur];
     Row& row = m_rows[size_t(s)];
@@ -928,10 +945,7 @@ void TDataSet::Post() {
     if (m_logChanges)
         m_changed.insert(row.id);
     const qint64 id = row.id;
-    m_insertedStorage = -1;
-    m_editBuffer.clear();
-    m_modified = false;
-    m_state = dsBrowse;
+    leaveEdit(dsBrowse);
     bool reordered = false;
     if (!m_identityView) {
         rebuildView(id);
@@ -945,31 +959,16 @@ void TDataSet::Post() {
 
 void TDataSet::Cancel() {
     checkActive();
-    if (m_state != dsEdit && m_state != dsInsert)
+    if (!editing())
         return;
     if (BeforeCancel)
         BeforeCancel(this);
-    if (m_state != dsEdit && m_state != dsInsert)
+    if (!editing())
         return;
     const bool wasInsert = m_state == dsInsert;
-    if (wasInsert && m_insertedStorage >= 0) {
-        const int s = m_insertedStorage;
-        m_rows.erase(m_rows.begin() + s);
-        if (!m_identityView) {
-            m_view.removeAll(s);
-            for (int& v : m_view)
-                if (v > s)
-                    --v;
-        }
-        m_insertedStorage = -1;
-        const int n = RecordCount();
-        m_cur = n == 0 ? -1 : std::min(m_cur, n - 1);
-        m_eof = n == 0;
-        m_bof = n == 0;
-    }
-    m_editBuffer.clear();
-    m_modified = false;
-    m_state = dsBrowse;
+    if (wasInsert && m_insertedStorage >= 0)
+        removeStorageRow(m_insertedStorage);
+    leaveEdit(dsBrowse);
     notify(deUpdateState);
     notify(wasInsert ? deDataSetChange : deRecordChange);
     if (AfterCancel)
@@ -992,20 +991,8 @@ void TDataSet::Delete() {
     const int s = m_identityView ? m_cur : m_view[m_cur];
     if (m_logChanges)
         m_changed.insert(m_rows[size_t(s)].id);
-    m_rows.erase(m_rows.begin() + s);
-    if (!m_identityView) {
-        m_view.removeAll(s);
-        for (int& v : m_view)
-            if (v > s)
-                --v;
-    }
-    m_editBuffer.clear();
-    m_modified = false;
-    const int n = RecordCount();
-    m_cur = n == 0 ? -1 : std::min(m_cur, n - 1);
-    m_eof = n == 0;
-    m_bof = n == 0;
-    m_state = dsBrowse;
+    removeStorageRow(s);
+    leaveEdit(dsBrowse);
     notify(deUpdateState);
     notify(deDataSetChange);
     if (AfterDelete)
@@ -1206,7 +1193,7 @@ void TDataSet::loadPacket(const TDataPacket& packet) {
     }
 
     // Commit.
-    if (m_state == dsEdit || m_state == dsInsert)
+    if (editing())
         Cancel();
     if (takeFields) {
         m_fields.clear();
@@ -1227,10 +1214,7 @@ void TDataSet::loadPacket(const TDataPacket& packet) {
     m_nextId = nextId;
     m_sortFields = sortKeys;
     m_changed.clear();
-    m_insertedStorage = -1;
-    m_editBuffer.clear();
-    m_modified = false;
-    m_state = dsBrowse;
+    leaveEdit(dsBrowse);
     rebuildView(0);
     m_cur = IsEmpty() ? -1 : 0;
     m_bof = true;
@@ -1256,13 +1240,12 @@ TDataPacket TDataSet::packet() const {
 
 void TDataSet::emptyRows() {
     checkActive();
-    if (m_state == dsEdit || m_state == dsInsert)
+    if (editing())
         Cancel();
     m_rows.clear();
     m_view.clear();
     m_changed.clear();
-    m_cur = -1;
-    m_bof = m_eof = true;
+    clearCursor();
     notify(deDataSetChange);
 }
 

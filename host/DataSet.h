@@ -262,6 +262,13 @@ private:
     void checkActive() const;
     void checkBrowseMode(); // post or cancel a pending edit
     void setState(TDataSetState state);
+    bool editing() const { return m_state == dsEdit || m_state == dsInsert; }
+    // Drops the pending edit (buffer, modified flag, unposted inserted row's place) and takes
+    // state next, without telling the data sources.
+    void leaveEdit(TDataSetState next);
+    void clearCursor(); // no current row; Bof and Eof
+    // Removes a row by storage index, keeping the view and the cursor on the rows left.
+    void removeStorageRow(int storage);
     void rebuildView(qint64 keepId);
     void scrollTo(int pos, bool fireEvents = true);
     void beginInsert(bool append);
