@@ -1,4 +1,5 @@
 #include "Connection.h"
+#include "core/Envelope.h"
 
 #include "core/Frame.h"
 #include "core/HostExceptions.h"
@@ -152,10 +153,10 @@ TServerAnswer TSocketConnection::call(const QString& method, QCborArray& args,
 
     const qint64 id = d->nextId++;
     QCborMap req;
-    req.insert(QStringLiteral("id"), id);
-    req.insert(QStringLiteral("object"), d->serverName);
-    req.insert(QStringLiteral("method"), method);
-    req.insert(QStringLiteral("args"), args);
+    req.insert(FisProtocol::Key::Id, id);
+    req.insert(FisProtocol::Key::Object, d->serverName);
+    req.insert(FisProtocol::Key::Method, method);
+    req.insert(FisProtocol::Key::Args, args);
     const QByteArray frame = FisFrame::encode(req);
 
     QPointer<QTcpSocket> s = d->socket;
@@ -192,13 +193,13 @@ TServerAnswer TSocketConnection::call(const QString& method, QCborArray& args,
                 loop.quit();
                 return;
             }
-            const QCborValue idv = item.toMap().value(QStringLiteral("id"));
+            const QCborValue idv = item.toMap().value(FisProtocol::Key::Id);
             // An answer to an earlier call that timed out: not ours.
             if (idv.isInteger() && idv.toInteger() != id)
                 continue;
             // The server answers {id: null, error} when it could not read the request at all;
             // with one call in flight that answer is ours, and its text says why.
-            if (idv.isNull() && item.toMap().value(QStringLiteral("error")).isString()) {
+            if (idv.isNull() && item.toMap().value(FisProtocol::Key::Error).isString()) {
                 answer = item;
                 end = End::Answer;
                 loop.quit();
@@ -262,17 +263,17 @@ TServerAnswer TSocketConnection::call(const QString& method, QCborArray& args,
     }
 
     const QCborMap m = answer.toMap();
-    if (m.contains(QStringLiteral("error"))) {
-        const QCborValue e = m.value(QStringLiteral("error"));
+    if (m.contains(FisProtocol::Key::Error)) {
+        const QCborValue e = m.value(FisProtocol::Key::Error);
         return fail(e.isString()
                         ? e.toString()
                         : QStringLiteral("O servidor de aplicação recusou %1.").arg(method));
     }
-    if (!m.contains(QStringLiteral("result")))
+    if (!m.contains(FisProtocol::Key::Result))
         return fail(QStringLiteral("Resposta inválida do servidor de aplicação em %1 para %2: "
                                    "sem resultado")
                         .arg(where, method));
-    const QCborValue refs = m.value(QStringLiteral("refs"));
+    const QCborValue refs = m.value(FisProtocol::Key::Refs);
     if (refs.isMap()) {
         const QCborMap rm = refs.toMap();
         for (int i : byRef) {
@@ -282,5 +283,5 @@ TServerAnswer TSocketConnection::call(const QString& method, QCborArray& args,
         }
     }
     d->lastError.clear();
-    return TServerAnswer::success(m.value(QStringLiteral("result")));
+    return TServerAnswer::success(m.value(FisProtocol::Key::Result));
 }

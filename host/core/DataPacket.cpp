@@ -1,4 +1,5 @@
 #include "DataPacket.h"
+#include "core/Envelope.h"
 
 #include "HostExceptions.h"
 
@@ -142,8 +143,8 @@ QCborValue TDataPacket::toCbor() const {
         ra.append(r);
     }
     QCborMap m;
-    m.insert(QStringLiteral("fields"), fa);
-    m.insert(QStringLiteral("rows"), ra);
+    m.insert(FisProtocol::Key::Fields, fa);
+    m.insert(FisProtocol::Key::Rows, ra);
     return m;
 }
 
@@ -151,8 +152,8 @@ TDataPacket TDataPacket::fromCbor(const QCborValue& value) {
     if (!value.isMap())
         throw EHostError(QStringLiteral("Pacote inválido: esperado um mapa com fields e rows."));
     const QCborMap m = value.toMap();
-    const QCborValue fv = m.value(QStringLiteral("fields"));
-    const QCborValue rv = m.value(QStringLiteral("rows"));
+    const QCborValue fv = m.value(FisProtocol::Key::Fields);
+    const QCborValue rv = m.value(FisProtocol::Key::Rows);
     if (!fv.isArray() || !rv.isArray())
         throw EHostError(QStringLiteral("Pacote inválido: fields e rows devem ser listas."));
     TDataPacket p;
