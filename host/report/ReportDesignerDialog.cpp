@@ -88,6 +88,8 @@ int TReportDesignerDialog::Print(QPrinter& printer, const QVariantMap& values) {
     if (!doc)
         return 0;
     doc->Print(printer);
+    if (AfterPrint)
+        AfterPrint(*doc);
     return doc->PageCount();
 }
 
@@ -109,6 +111,8 @@ int TReportDesignerDialog::SaveAsPdf(const QString& file, const QVariantMap& val
     if (!doc)
         return 0;
     doc->WritePdf(file);
+    if (AfterPrint)
+        AfterPrint(*doc);
     return doc->PageCount();
 }
 

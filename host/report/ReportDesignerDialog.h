@@ -34,6 +34,8 @@ public:
     ~TReportDesignerDialog() override;
 
     TBeforeGetQueryParamsEvent BeforeGetQueryParams;
+    // After a print or a saved PDF, with the pages that went out (not after a preview).
+    std::function<void(const TReportDocument& document)> AfterPrint;
 
     QString ReportCode() const { return m_code; }
     void setReportCode(const QString& code) { m_code = code; }

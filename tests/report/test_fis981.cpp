@@ -434,11 +434,17 @@ void TestFis981::screenPrintsPreviewsAndSaves() {
         ReportParamByName(params, QStringLiteral("P_CDEMPRESA"))->setValue(QStringLiteral("01"));
         ReportParamByName(params, QStringLiteral("P_NOTAS"))->setValue(notes);
     };
+    QStringList printedNotes;
+    f->rpddPadrao->AfterPrint = [&](const TReportDocument& doc) {
+        for (const TReportRow& row : doc.Rows())
+            printedNotes << row.value(QStringLiteral("NRLANCTONF")).toString();
+    };
     const QString printed = m_dir.filePath(QStringLiteral("printed.pdf"));
     f->Printer()->setOutputFormat(QPrinter::PdfFormat);
     f->Printer()->setOutputFileName(printed);
     QVERIFY(f->sbtPrint->Click());
     QCOMPARE(pages(printed), 2);
+    QCOMPARE(printedNotes, (QStringList{m_notes[1].lancto, m_notes[2].lancto}));
     QCOMPARE(barcodes(printed, 1).value(0), payable(m_notes[1])[0]);
 
     const QString previewed = m_dir.filePath(QStringLiteral("preview.pdf"));
@@ -460,6 +466,7 @@ void TestFis981::screenPrintsPreviewsAndSaves() {
     dialogs.onSaveFile = [&](const QString&) { return saved; };
     QVERIFY(f->sbtSalvarComo->Click());
     QCOMPARE(pages(saved + QStringLiteral(".pdf")), 2);
+    QCOMPARE(printedNotes.size(), 4); // the preview printed nothing
     QCOMPARE(calls, 3);
     QVERIFY2(dialogs.errors().isEmpty(), qPrintable(dialogs.errors().join('\n')));
     delete f;

@@ -4,14 +4,18 @@
 #include "BaseForms.h"
 #include "HostDialogs.h"
 #include "HostGuard.h"
+#include "QtHostDialogs.h"
 #include "report/ReportDesignerDialog.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QPainter>
 #include <QPrinter>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 namespace {
 
@@ -273,6 +277,33 @@ private slots:
         QVERIFY(!QFile::exists(pdf));
         m_dialogs.onSaveFile = nullptr;
         delete f;
+    }
+
+    // The clerk's preview is Qt's print preview: it asks for the pages as it opens and its
+    // print button prints them on the screen's printer.
+    void qtPreviewPaintsThePages() {
+        TQtHostDialogs qt;
+        QPrinter printer(QPrinter::HighResolution);
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        printer.setOutputFileName(QDir::temp().filePath(QStringLiteral("fis-preview.pdf")));
+        int painted = 0;
+        bool closed = false;
+        QTimer timer;
+        timer.setInterval(50);
+        connect(&timer, &QTimer::timeout, this, [&] {
+            if (QWidget* w = QApplication::activeModalWidget()) {
+                QCOMPARE(w->windowTitle(), QStringLiteral("Visualizar Impressão"));
+                closed = w->close();
+            }
+        });
+        timer.start();
+        qt.printPreview(printer, [&](QPrinter* target) {
+            QPainter p(target);
+            p.drawText(QPointF(100, 100), QStringLiteral("DARF"));
+            ++painted;
+        });
+        QVERIFY(closed);
+        QVERIFY(painted >= 1);
     }
 
     // Values given to the run must be declared and fit their type.
