@@ -190,10 +190,10 @@ QString TReportDocument::Expand(const QString& tmpl, int page, int copy) const {
         if (end < 0)
             throw EHostError(
                 QStringLiteral("Relatório '%1': '{' sem '}' em \"%2\".").arg(m_def.code, tmpl));
-        const QString spec = tmpl.mid(i + 1, end - i - 1);
-        const int colon = spec.indexOf(QLatin1Char(':'));
-        const QString name = colon < 0 ? spec : spec.left(colon);
-        const QString format = colon < 0 ? QString() : spec.mid(colon + 1);
+        const QString field = tmpl.mid(i + 1, end - i - 1);
+        const int colon = field.indexOf(QLatin1Char(':'));
+        const QString name = colon < 0 ? field : field.left(colon);
+        const QString format = colon < 0 ? QString() : field.mid(colon + 1);
         bool found = false;
         const QVariant v = lookup(name, page, copy, &found);
         if (!found)
