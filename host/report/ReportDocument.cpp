@@ -312,7 +312,10 @@ void TReportDocument::PaintPage(QPainter& p, int page) const {
             const QString path = imagePath(Expand(e.text, page, copy));
             if (path.isEmpty() || !QFileInfo(path).isFile())
                 return; // the page without it
-            const QImage img(path);
+            auto cached = m_images.find(path);
+            if (cached == m_images.end())
+                cached = m_images.insert(path, QImage(path));
+            const QImage& img = cached.value();
             if (img.isNull())
                 return;
             const QRectF r = mm(e.rect, dy);

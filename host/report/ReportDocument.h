@@ -6,6 +6,7 @@
 #include "ReportDefinition.h"
 
 #include <QHash>
+#include <QImage>
 #include <QList>
 #include <QVariantMap>
 
@@ -53,6 +54,8 @@ private:
     TReportDefinition m_def;
     QVariantMap m_params;
     QList<TReportRow> m_rows;
+    // One image object per file: a PDF then holds each picture once, however many pages use it.
+    mutable QHash<QString, QImage> m_images;
 };
 
 // The bars of an Interleaved 2 of 5 symbol of digits as Zint encodes it (no added check
