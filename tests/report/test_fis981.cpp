@@ -117,6 +117,7 @@ private slots:
     void onePagePerNoteInListOrderUnissuedWithoutBarcode();
     void issuedGuideShowsThePayableNotTheNote();
     void screenPrintsPreviewsAndSaves();
+    void emblemOnlyWhenItsFileExists();
     void batchTool_data();
     void batchTool();
 
@@ -125,7 +126,7 @@ private:
     QList<TNote> unissued(int count);
     void issue(const TNote& n, double multa, double juros, const QDate& due);
     QStringList payable(const TNote& n); // STBARRAGUIA, STLINHADIGI, VRCONTAPAGAR, DTVENCGUIA
-    QString render(const QString& notas, const QString& name);
+    QString render(const QString& notas, const QString& name, const QString& image = {});
     QStringList barcodes(const QString& pdf, int page);
     QString text(const QString& pdf, int page);
     int pages(const QString& pdf);
@@ -146,7 +147,7 @@ void TestFis981::initTestCase() {
     FisDb::openConnection(m_location, QStringLiteral("fis981"));
     m_reports = qEnvironmentVariable("FIS_SOURCE_DIR") + QStringLiteral("/database/reports");
     m_bin = qEnvironmentVariable("FIS_BINARY_DIR") + QStringLiteral("/bin/");
-    for (const char* tool : {"pdftoppm", "zbarimg", "pdftotext", "pdfinfo"})
+    for (const char* tool : {"pdftoppm", "zbarimg", "pdftotext", "pdfinfo", "pdfimages"})
         QVERIFY2(!QStandardPaths::findExecutable(QLatin1String(tool)).isEmpty(),
                  "scripts/install-deps installs poppler-utils and zbar-tools");
 
@@ -285,13 +286,14 @@ QStringList TestFis981::payable(const TNote& n) {
             q.value(3).toDate().toString(QStringLiteral("dd/MM/yyyy"))};
 }
 
-QString TestFis981::render(const QString& notas, const QString& name) {
+QString TestFis981::render(const QString& notas, const QString& name, const QString& image) {
     const QString pdf = m_dir.filePath(name + QStringLiteral(".pdf"));
-    RenderReportToPdf(m_reports, QStringLiteral("FIS981"),
-                      {{QStringLiteral("P_NOTAS"), notas},
+    QVariantMap values{{QStringLiteral("P_NOTAS"), notas},
                        {QStringLiteral("P_CDIMPOSTO"), QStringLiteral("01")},
-                       {QStringLiteral("P_CDEMPRESA"), QStringLiteral("01")}},
-                      pdf, db());
+                       {QStringLiteral("P_CDEMPRESA"), QStringLiteral("01")}};
+    if (!image.isNull())
+        values.insert(QStringLiteral("P_IMAGEM"), image);
+    RenderReportToPdf(m_reports, QStringLiteral("FIS981"), values, pdf, db());
     return pdf;
 }
 
@@ -470,6 +472,22 @@ void TestFis981::screenPrintsPreviewsAndSaves() {
     QCOMPARE(calls, 3);
     QVERIFY2(dialogs.errors().isEmpty(), qPrintable(dialogs.errors().join('\n')));
     delete f;
+}
+
+// "P_IMAGEM" as the screen builds it (a path relative to the report directory, possibly with
+// the other platform's separator) finds the shipped emblem; a missing file leaves it out.
+void TestFis981::emblemOnlyWhenItsFileExists() {
+    const QString notes = QStringLiteral("_") + m_notes[0].key() + QStringLiteral("S_");
+    auto images = [&](const QString& image) {
+        const TRun r = run(QStringLiteral("pdfimages"),
+                           {QStringLiteral("-list"), render(notes, "img", image)});
+        return r.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts).size() - 2; // two header lines
+    };
+    QCOMPARE(images(QString()), 2); // the default: one per copy
+    QCOMPARE(images(QStringLiteral("RelFTP\\armasbra.bmp")), 2);
+    QCOMPARE(images(m_reports + QStringLiteral("/RelFTP/armasbra.bmp")), 2);
+    QCOMPARE(images(m_dir.filePath(QStringLiteral("RelFTP/armasbra.bmp"))), 0);
+    QCOMPARE(images(QStringLiteral("")), 0);
 }
 
 void TestFis981::batchTool_data() {
