@@ -7,6 +7,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDesktopServices>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -20,6 +21,7 @@
 #include <QPrinter>
 #include <QRadioButton>
 #include <QSaveFile>
+#include <QUrl>
 #include <QVBoxLayout>
 
 QString Format(const QString& text, const QStringList& args) {
@@ -57,8 +59,9 @@ QStringList TfrmDadosGerRel::BaseMessages() {
 
 TfrmDadosGerRel::TfrmDadosGerRel(QWidget* parent) : QWidget(parent) {
     msgPadrao.setLines(BaseMessages());
-    msgBase.setLines(
-        {QStringLiteral("Rel_Indisp|Nenhum relatório disponível para o código '%s'.")});
+    rpddPadrao = new TReportDesignerDialog(this);
+    rpddPadrao->setObjectName(QStringLiteral("rpddPadrao"));
+    rpddPadrao->setMessages(&msgPadrao);
 
     auto* root = new QVBoxLayout(this);
     root->setContentsMargins(0, 0, 0, 0);
@@ -152,6 +155,7 @@ void TfrmDadosGerRel::AfterConstruction() {
 void TfrmDadosGerRel::SetReportCode(const QString& code) {
     m_reportCode = code;
     lblReportCode->setText(code);
+    rpddPadrao->setReportCode(code);
 }
 
 void TfrmDadosGerRel::SetScreenCode(const QString& code) {
@@ -160,10 +164,35 @@ void TfrmDadosGerRel::SetScreenCode(const QString& code) {
 }
 
 void TfrmDadosGerRel::FormCreate() {
+    RefreshReportNames();
+}
+
+void TfrmDadosGerRel::RefreshReportNames() {
+    const QString kept = cbbReportNames->currentData().toString();
     cbbReportNames->clear();
-    if (!m_reportCode.isEmpty())
-        cbbReportNames->addItem(m_reportCode);
-    cbbReportNames->setCurrentIndex(cbbReportNames->count() > 0 ? 0 : -1);
+    rpddPadrao->setReportCode(m_reportCode);
+    for (const QString& file : rpddPadrao->DefinitionFiles()) {
+        cbbReportNames->addItem(QFileInfo(file).completeBaseName(), QFileInfo(file).fileName());
+        QString title;
+        try {
+            title = LoadReportDefinition(file).title;
+        } catch (const EHostError& e) {
+            title = e.text(); // printing it will say so again
+        }
+        cbbReportNames->setItemData(cbbReportNames->count() - 1, title, Qt::ToolTipRole);
+    }
+    if (cbbReportNames->count() == 0 && !m_reportCode.isEmpty())
+        cbbReportNames->addItem(m_reportCode, QString());
+    const int keep = kept.isEmpty() ? -1 : cbbReportNames->findData(kept);
+    cbbReportNames->setCurrentIndex(keep >= 0 ? keep : (cbbReportNames->count() > 0 ? 0 : -1));
+}
+
+void TfrmDadosGerRel::ChooseReport() {
+    rpddPadrao->setReportCode(m_reportCode);
+    // The list keeps file names: the directory is the one configured at the moment of printing.
+    const QString name = cbbReportNames->currentData().toString();
+    rpddPadrao->setDefinitionFile(name.isEmpty() ? QString()
+                                                 : QDir(rpddPadrao->ReportDir()).filePath(name));
 }
 
 void TfrmDadosGerRel::FormActivate() {}
@@ -172,28 +201,31 @@ void TfrmDadosGerRel::FormClose(TCloseAction& action) {
     action = caFree;
 }
 
-void TfrmDadosGerRel::NoReport() {
-    const QString code =
-        cbbReportNames->currentText().isEmpty() ? m_reportCode : cbbReportNames->currentText();
-    MensErro(Format(msgBase.Msg(QStringLiteral("Rel_Indisp")), {code}), true);
-    Abort(); // MensErro with true never returns; keeps the compiler sure of it
-}
-
 void TfrmDadosGerRel::sbtPrintClick(QObject*) {
-    NoReport();
+    ChooseReport();
+    rpddPadrao->Print(*Printer());
 }
 
 void TfrmDadosGerRel::sbtPreviewClick(QObject*) {
-    NoReport();
+    ChooseReport();
+    rpddPadrao->Preview(*Printer());
 }
 
 void TfrmDadosGerRel::sbtSalvarComoClick(QObject*) {
-    NoReport();
+    ChooseReport();
+    rpddPadrao->OpenDefinition(); // a missing definition is said before a file is asked for
+    QString file = HostDialogs().chooseSaveFile(QStringLiteral("Salvar Como"),
+                                                QStringLiteral("Arquivos PDF (*.pdf)"));
+    if (file.isEmpty())
+        return;
+    if (QFileInfo(file).suffix().compare(QLatin1String("pdf"), Qt::CaseInsensitive) != 0)
+        file += QStringLiteral(".pdf");
+    rpddPadrao->SaveAsPdf(file);
 }
 
 QPrinter* TfrmDadosGerRel::Printer() {
     if (!m_printer)
-        m_printer = std::make_unique<QPrinter>();
+        m_printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
     return m_printer.get();
 }
 
@@ -206,7 +238,9 @@ void TfrmDadosGerRel::sbtReportEditClick(QObject* Sender) {
         CloseScreen();
         return;
     }
-    NoReport();
+    ChooseReport();
+    const TReportDefinition def = rpddPadrao->OpenDefinition();
+    QDesktopServices::openUrl(QUrl::fromLocalFile(def.file));
 }
 
 void TfrmDadosGerRel::sbtCancelClick(QObject*) {

@@ -4,7 +4,9 @@
 //    panBotoes (print, preview, printer set-up, save-as, report edit, cancel), below it the group
 //    grbDadosRel (height 76) holding the report-selection panel with cbbReportNames; the rest of
 //    the client area (ClientLayout()) belongs to the screen. Menus in mnuMenu are merged into the
-//    host's main menu while the screen is active.
+//    host's main menu while the screen is active. The report component rpddPadrao prints the
+//    definition chosen in cbbReportNames: print on Printer(), preview, save-as PDF; a screen
+//    fills the report's query parameters in rpddPadrao->BeforeGetQueryParams.
 //  - TfrmFiltroPadrao: modal filter dialog with the group grbFiltroPadrao and the buttons
 //    sbtConfirma, btfSaveOpc, btfLoadOpc.
 // Create both through CreateForm<T>(), which runs the screen's creation hooks (buttons, then
@@ -12,6 +14,7 @@
 #include "Components.h"
 #include "HostApplication.h"
 #include "Messages.h"
+#include "report/ReportDesignerDialog.h"
 
 #include <QDialog>
 #include <QStringList>
@@ -49,7 +52,12 @@ public:
     void FormClose(TCloseAction& action) override;
     QMenuBar* MergedMenu() override { return mnuMenu; }
 
+    // Lists the report definitions (RefreshReportNames).
     virtual void FormCreate();
+    // Print the chosen report on Printer(), show it in the preview, or write it to a PDF file
+    // chosen through the host dialogs. Whatever the report run raises (a missing definition's
+    // "Arq_Rel_Err", an error or abort of BeforeGetQueryParams, a failed query) goes on to the
+    // caller with nothing printed.
     virtual void sbtPrintClick(QObject* Sender);
     virtual void sbtPreviewClick(QObject* Sender);
     virtual void sbtSalvarComoClick(QObject* Sender);
@@ -66,6 +74,11 @@ public:
     void CloseScreen();
     // The screen's printer, as the last printer set-up left it.
     QPrinter* Printer();
+    // Fills cbbReportNames with the definitions of ReportCode() in the report directory (item
+    // text: the file's base name, data: its file name, tooltip: its title); with none found,
+    // the report code alone,
+    // so that printing names it in "Arq_Rel_Err". Keeps the chosen definition when still there.
+    void RefreshReportNames();
 
     // ---- components ----
     QWidget* panTopo = nullptr;   // top panel
@@ -81,8 +94,9 @@ public:
     QGroupBox* grbDadosRel = nullptr; // top group, height 76; layout: QHBoxLayout
     QWidget* panReport = nullptr;     // report selection, first in grbDadosRel
     QComboBox* cbbReportNames = nullptr;
-    TMessages msgPadrao;         // keyed message table; base keys first
-    QMenuBar* mnuMenu = nullptr; // never shown itself: the host merges its menus
+    TReportDesignerDialog* rpddPadrao = nullptr; // owned by the screen
+    TMessages msgPadrao;                         // keyed message table; base keys first
+    QMenuBar* mnuMenu = nullptr;                 // never shown itself: the host merges its menus
 
     static QStringList BaseMessages();
 
@@ -91,10 +105,8 @@ protected:
     virtual void CreateBarButtons() {}
     // The area below grbDadosRel; screens add their main widget here.
     QVBoxLayout* ClientLayout() const { return m_clientLayout; }
-    // Texts of the base form itself that are not part of a screen's table.
-    TMessages msgBase;
-    // Until the report engine is in place every report action ends here.
-    [[noreturn]] void NoReport();
+    // Points rpddPadrao at the definition chosen in cbbReportNames.
+    void ChooseReport();
 
 private:
     QHBoxLayout* m_barLayout = nullptr;

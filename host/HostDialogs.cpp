@@ -74,6 +74,17 @@ bool TScriptedDialogs::printSetup(QPrinter& printer) {
     return onPrintSetup ? onPrintSetup(printer) : false;
 }
 
+void IHostDialogs::printPreview(QPrinter& printer, const std::function<void(QPrinter*)>& paint) {
+    TQtHostDialogs().printPreview(printer, paint);
+}
+
+void TScriptedDialogs::printPreview(QPrinter& printer,
+                                    const std::function<void(QPrinter*)>& paint) {
+    shown.append({QStringLiteral("printPreview"), QString(), 0});
+    if (onPrintPreview)
+        onPrintPreview(printer, paint);
+}
+
 QStringList TScriptedDialogs::errors() const {
     QStringList out;
     for (const auto& s : shown)

@@ -35,6 +35,10 @@ public:
     virtual QString chooseSaveFile(const QString& title, const QString& filter) = 0;
     // Printer set-up on printer; true when confirmed (printer then holds the choice).
     virtual bool printSetup(QPrinter& printer) = 0;
+    // Print preview of a document on printer: paint draws every page on the printer it is
+    // given (a preview page set, or printer itself when the clerk prints from the preview).
+    // Default: Qt's print preview dialog.
+    virtual void printPreview(QPrinter& printer, const std::function<void(QPrinter*)>& paint);
 };
 
 FIS_EXPORT IHostDialogs& HostDialogs();
@@ -59,7 +63,7 @@ class FIS_EXPORT TScriptedDialogs : public IHostDialogs {
 public:
     struct Shown {
         QString kind; // "error", "message", "pesquisar", "pesquisaLista", "procura", "saveFile",
-                      // "printSetup"
+                      // "printSetup", "printPreview"
         QString text; // message text or title
         int type = 0;
     };
@@ -70,6 +74,8 @@ public:
     std::function<void(TDataSet*)> onProcura;
     std::function<QString(const QString&)> onSaveFile;
     std::function<bool(QPrinter&)> onPrintSetup;
+    // Given the preview's printer and the paint function; unset: the preview only is recorded.
+    std::function<void(QPrinter&, const std::function<void(QPrinter*)>&)> onPrintPreview;
 
     void showError(const QString& text) override;
     int showMessage(const QString& text, TMsgDlgType type, int buttons) override;
@@ -79,6 +85,7 @@ public:
     void procura(TDataSet* dataset) override;
     QString chooseSaveFile(const QString& title, const QString& filter) override;
     bool printSetup(QPrinter& printer) override;
+    void printPreview(QPrinter& printer, const std::function<void(QPrinter*)>& paint) override;
 
     QStringList errors() const;   // texts of the errors shown, in order
     QStringList messages() const; // texts of the other messages shown, in order

@@ -5,6 +5,8 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QPrintDialog>
+#include <QPrintPreviewDialog>
+#include <QPrinter>
 
 namespace {
 QWidget* dialogParent() {
@@ -73,6 +75,16 @@ int TQtHostDialogs::showMessage(const QString& text, TMsgDlgType type, int butto
 
 QString TQtHostDialogs::chooseSaveFile(const QString& title, const QString& filter) {
     return QFileDialog::getSaveFileName(dialogParent(), title, QString(), filter);
+}
+
+void TQtHostDialogs::printPreview(QPrinter& printer, const std::function<void(QPrinter*)>& paint) {
+    QPointer<QPrintPreviewDialog> dialog = new QPrintPreviewDialog(&printer, dialogParent());
+    dialog->setWindowTitle(QStringLiteral("Visualizar Impressão"));
+    dialog->resize(900, 1000);
+    QObject::connect(dialog, &QPrintPreviewDialog::paintRequested, dialog,
+                     [&paint](QPrinter* target) { paint(target); });
+    dialog->exec();
+    delete dialog;
 }
 
 bool TQtHostDialogs::printSetup(QPrinter& printer) {

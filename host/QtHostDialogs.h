@@ -13,4 +13,5 @@ public:
     void procura(TDataSet* dataset) override;
     QString chooseSaveFile(const QString& title, const QString& filter) override;
     bool printSetup(QPrinter& printer) override;
+    void printPreview(QPrinter& printer, const std::function<void(QPrinter*)>& paint) override;
 };

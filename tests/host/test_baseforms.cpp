@@ -1,5 +1,5 @@
 // Base screens: message table, button bar hook, the abort model at a guarded handler, the
-// provisional report actions, the MDI life of a screen and the filter base's options.
+// report actions without a definition, the MDI life of a screen and the filter base's options.
 #include "BaseForms.h"
 #include "HostApplication.h"
 #include "HostDialogs.h"
@@ -136,9 +136,15 @@ private slots:
         QCOMPARE(m_dialogs.shown.size(), 1);
     }
 
-    void reportActionsWithoutEngine() {
+    // Without a definition in the report directory every report action names the report and
+    // the directory with "Arq_Rel_Err" (the engine itself is tested in tests/report).
+    void reportActionsWithoutDefinition() {
+        QTemporaryDir dir;
         auto* f = CreateForm<TSampleForm>();
-        const QString text = QStringLiteral("Nenhum relatório disponível para o código 'FIS981'.");
+        f->rpddPadrao->setReportDir(dir.path());
+        const QString text = QStringLiteral("O arquivo contendo a definição do relatório de código "
+                                            "'FIS981' não foi encontrado no diretório '%1'.")
+                                 .arg(dir.path());
         for (TButtonFlat* b : {f->sbtPrint, f->sbtPreview, f->sbtSalvarComo, f->sbtReportEdit}) {
             m_dialogs.clear();
             QTest::mouseClick(b, Qt::LeftButton);
