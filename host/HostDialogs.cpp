@@ -74,10 +74,6 @@ bool TScriptedDialogs::printSetup(QPrinter& printer) {
     return onPrintSetup ? onPrintSetup(printer) : false;
 }
 
-void IHostDialogs::printPreview(QPrinter& printer, const std::function<void(QPrinter*)>& paint) {
-    TQtHostDialogs().printPreview(printer, paint);
-}
-
 void TScriptedDialogs::printPreview(QPrinter& printer,
                                     const std::function<void(QPrinter*)>& paint) {
     shown.append({QStringLiteral("printPreview"), QString(), 0});

@@ -37,8 +37,7 @@ public:
     virtual bool printSetup(QPrinter& printer) = 0;
     // Print preview of a document on printer: paint draws every page on the printer it is
     // given (a preview page set, or printer itself when the clerk prints from the preview).
-    // Default: Qt's print preview dialog.
-    virtual void printPreview(QPrinter& printer, const std::function<void(QPrinter*)>& paint);
+    virtual void printPreview(QPrinter& printer, const std::function<void(QPrinter*)>& paint) = 0;
 };
 
 FIS_EXPORT IHostDialogs& HostDialogs();

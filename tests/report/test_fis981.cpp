@@ -6,6 +6,7 @@
 #include "Fis98100Contracts.h"
 #include "FisDatabase.h"
 #include "issuing/DarfBarcode.h"
+#include "protocol/MethodTable.h"
 #include "report/ReportDesignerDialog.h"
 
 #include "HostDialogs.h"
@@ -165,7 +166,7 @@ void TestFis981::initTestCase() {
     QVERIFY2(listening.match(m_log).hasMatch(), qPrintable(m_log));
     m_con.setHost(QStringLiteral("127.0.0.1"));
     m_con.setPort(listening.match(m_log).captured(1).toInt());
-    m_con.setServerName(QString::fromLatin1(Fis98100::ServerName));
+    m_con.setServerName(QString::fromLatin1(FisProtocol::ObjectName));
     m_con.setConnected(true);
     QVERIFY(m_con.connected());
     m_notes = unissued(3);
