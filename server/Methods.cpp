@@ -367,6 +367,47 @@ QCborValue geraAnswer(const QString& kind, const QString& key, const QString& gu
     return QCborArray{resultPacket(kind, key), guiaEmit, checked};
 }
 
+// The guide row of a note and tax as a save finds it.
+struct TStoredGuide {
+    bool exists = false;
+    double imposto = 0;
+    QString status;
+    double multa = 0, juros = 0;
+    QDate venc;
+    QString receita, hist;
+};
+
+// Why a save of these guide fields must be refused, empty when it may go on. A note without an
+// amount of the tax has no guide: a row made up for it would carry a payable of R$ 0,00. An
+// issued guide keeps every field its payable and barcode were built from; sending the same
+// values again is no change.
+QString guideRefusal(const QString& method, const QString& filial, const QString& lancto,
+                     const QString& imposto, const TStoredGuide& cur, double multa, double juros,
+                     const QDate& venc, const QString& receita, const QString& hist) {
+    if (!cur.exists || !(cur.imposto > 0))
+        return QStringLiteral("%1: a nota %2/%3 não tem valor do imposto %4; não há guia a "
+                              "gravar para ela.")
+            .arg(method, filial, lancto, imposto);
+    if (cur.status != QLatin1String("S"))
+        return QString();
+    auto centavos = [](double v) { return std::llround(v * 100); };
+    QStringList changed;
+    if (centavos(cur.multa) != centavos(multa))
+        changed << QStringLiteral("valor da multa");
+    if (centavos(cur.juros) != centavos(juros))
+        changed << QStringLiteral("valor dos juros");
+    if (cur.venc != venc)
+        changed << QStringLiteral("vencimento");
+    if (cur.receita != receita)
+        changed << QStringLiteral("código da receita");
+    if (cur.hist != hist)
+        changed << QStringLiteral("histórico");
+    if (changed.isEmpty())
+        return QString();
+    return QStringLiteral("%1: a guia da nota %2/%3 já foi emitida; %4 não pode ser alterado.")
+        .arg(method, filial, lancto, changed.join(QStringLiteral(", ")));
+}
+
 } // namespace
 
 QCborValue TFisMethods::call(const QString& method, QCborArray& args) {
@@ -603,7 +644,8 @@ QCborValue TFisMethods::setDarfDoc(QCborArray& args) {
                 QStringLiteral("%1: nota fiscal %2/%3 não encontrada.").arg(M, filial, lancto));
 
         TQuery cur(m_db, QStringLiteral("SELECT IDSTATUSGUIA, DTVENCGUIA, CDRECEGUIA,"
-                                        " DSHISTGUIAPAGDOC FROM IMPOSTONF WHERE CDFILIAL = ?"
+                                        " DSHISTGUIAPAGDOC, VRIMPOSTONF, VRMULTAGUIA, VRJUROGUIA"
+                                        " FROM IMPOSTONF WHERE CDFILIAL = ?"
                                         " AND NRLANCTONF = ? AND CDIMPOSTONFE = ? WITH LOCK"));
         cur.bind(filial).bind(lancto).bind(imposto);
         if (!cur.tryExec() || !cur.q().isActive()) {
@@ -617,35 +659,26 @@ QCborValue TFisMethods::setDarfDoc(QCborArray& args) {
                 return false;
             throw EHostError(sqlFailure(cur.q(), QStringLiteral("ler a guia")));
         }
-        if (exists && cur.q().value(0).toString() == QLatin1String("S")) {
-            const QDate oldVenc = cur.q().value(1).toDate();
-            const QString oldRece = cur.q().value(2).toString().trimmed();
-            const QString oldHist = cur.q().value(3).toString();
-            QStringList changed;
-            if (oldVenc != venc.toDate())
-                changed << QStringLiteral("vencimento");
-            if (oldRece != receita)
-                changed << QStringLiteral("código da receita");
-            if (oldHist != hist)
-                changed << QStringLiteral("histórico");
-            if (!changed.isEmpty())
-                throw EHostError(QStringLiteral("%1: a guia da nota %2/%3 já foi emitida; %4 não "
-                                                "pode ser alterado.")
-                                     .arg(M, filial, lancto, changed.join(QStringLiteral(", "))));
-        }
+        TStoredGuide stored;
+        if (exists)
+            stored = {true,
+                      cur.q().value(4).toDouble(),
+                      cur.q().value(0).toString(),
+                      cur.q().value(5).toDouble(),
+                      cur.q().value(6).toDouble(),
+                      cur.q().value(1).toDate(),
+                      cur.q().value(2).toString().trimmed(),
+                      cur.q().value(3).toString()};
+        if (const QString why = guideRefusal(M, filial, lancto, imposto, stored, multa, juros,
+                                             venc.toDate(), receita, hist);
+            !why.isEmpty())
+            throw EHostError(why);
         cur.q().finish();
 
-        TQuery w(m_db,
-                 exists
-                     ? QStringLiteral(
+        TQuery w(m_db, QStringLiteral(
                            "UPDATE IMPOSTONF SET VRMULTAGUIA = ?, VRJUROGUIA = ?, DTVENCGUIA = ?,"
                            " DSHISTGUIAPAGDOC = ?, NRLANCTONFDARF = ?, CDRECEGUIA = ?"
-                           " WHERE CDFILIAL = ? AND NRLANCTONF = ? AND CDIMPOSTONFE = ?")
-                     : QStringLiteral(
-                           "INSERT INTO IMPOSTONF (VRMULTAGUIA, VRJUROGUIA, DTVENCGUIA,"
-                           " DSHISTGUIAPAGDOC, NRLANCTONFDARF, CDRECEGUIA, CDFILIAL, NRLANCTONF,"
-                           " CDIMPOSTONFE, VRIMPOSTONF, IDSTATUSGUIA)"
-                           " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, 0, 'N')"));
+                           " WHERE CDFILIAL = ? AND NRLANCTONF = ? AND CDIMPOSTONFE = ?"));
         w.bind(multa).bind(juros).bind(venc).bind(textOrNull(hist)).bind(textOrNull(nrDarf));
         w.bind(textOrNull(receita)).bind(filial).bind(lancto).bind(imposto);
         if (!w.tryExec()) {
