@@ -11,6 +11,7 @@
 #include "host/Connection.h"
 #include "host/DBGrid.h"
 #include "host/DataSet.h"
+#include "host/QtHostDialogs.h"
 #include "host/core/HostExceptions.h"
 #include "screen/Cli_Fis98100.h"
 
@@ -19,8 +20,11 @@
 #include <QComboBox>
 #include <QHeaderView>
 #include <QLineEdit>
+#include <QPainter>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QTableView>
+#include <QTimer>
 #include <QToolButton>
 
 namespace {
@@ -28,6 +32,35 @@ namespace {
 struct TGuide {
     QVariant multa, juros, venc, hist, receita, status;
 };
+
+// Scripted dialogs whose search list can be the clerk's real one, for the picture.
+class TWalkDialogs : public TScriptedDialogs {
+public:
+    bool realSearch = false;
+    bool pesquisar(TDataSource* source, const QString& title, bool a, bool b) override {
+        if (!realSearch)
+            return TScriptedDialogs::pesquisar(source, title, a, b);
+        shown.append({QStringLiteral("pesquisar"), title, 0});
+        return TQtHostDialogs().pesquisar(source, title, a, b);
+    }
+};
+
+// The screen with the open search list drawn over it, as the clerk sees them.
+QImage screenWithDialog(QWidget* screen, QWidget* dialog) {
+    QImage img = screen->grab().toImage();
+    const QImage dlg = dialog->grab().toImage();
+    QPainter p(&img);
+    const QPoint at((img.width() - dlg.width()) / 2, (img.height() - dlg.height()) / 2 + 40);
+    const int bar = 24;
+    p.fillRect(QRect(at - QPoint(1, bar), QSize(dlg.width() + 2, bar)), QColor(60, 90, 140));
+    p.setPen(Qt::white);
+    p.drawText(QRect(at - QPoint(-8, bar), QSize(dlg.width(), bar)), Qt::AlignVCenter,
+               dialog->windowTitle());
+    p.drawImage(at, dlg);
+    p.setPen(QColor(60, 90, 140));
+    p.drawRect(QRect(at - QPoint(1, bar), QSize(dlg.width() + 1, dlg.height() + bar)));
+    return img;
+}
 
 } // namespace
 
@@ -382,6 +415,92 @@ private slots:
         QVERIFY2(m_fx.dialogs.shown.isEmpty(), qPrintable(m_fx.dialogs.errors().join('|')));
         QVERIFY(!cds()->Active());
         QCOMPARE(stored(filial, lancto, QStringLiteral("01")).juros.toDouble(), 9.87);
+    }
+
+    // ---- the clerk's walk ----
+
+    // Through the real widgets: a fine typed with a comma, a revenue code picked in the list
+    // behind the column's button, a due date typed, another row; fetched again, the values come
+    // back from the server.
+    void clerkWalk() {
+        QVERIFY(loadNotes(QStringLiteral("01")));
+        focus(grid());
+        QVERIFY(goToStatus("N"));
+        const int row = cds()->CurrentPos();
+        const QString lancto = field("NRLANCTONF")->AsString();
+        auto cell = [&](const char* name) {
+            return grid()->model()->index(row, IndiceCol(grid(), name));
+        };
+        auto type = [&](const char* name, const QString& keys) {
+            grid()->setCurrentIndex(cell(name));
+            for (const QChar c : keys) // the first key opens the editor
+                QTest::keyClick(QApplication::focusWidget(), c.toLatin1());
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+            QCoreApplication::processEvents();
+        };
+        type("VRMULTAGUIA", QStringLiteral("3,75"));
+        QCOMPARE(cds()->State(), dsEdit);
+
+        grid()->setCurrentIndex(cell("CDRECEGUIA"));
+        grid()->edit(cell("CDRECEGUIA"));
+        QCoreApplication::processEvents();
+        QToolButton* button = nullptr;
+        for (QToolButton* b : grid()->viewport()->findChildren<QToolButton*>())
+            if (b->isVisible() && b->text() == QLatin1String("..."))
+                button = b;
+        QVERIFY(button);
+
+        const QString shots = qEnvironmentVariable("FIS_SCREENSHOT_DIR");
+        TWalkDialogs walk;
+        walk.realSearch = !shots.isEmpty();
+        walk.onPesquisar = [](TDataSource* src, const QString&) {
+            TDataSet* ds = src->DataSet();
+            for (ds->First(); !ds->Eof(); ds->Next())
+                if (ds->FieldByName(QStringLiteral("CDRECEPADRAO"))->AsString() == "5123")
+                    return true;
+            return false;
+        };
+        bool pictured = false;
+        if (walk.realSearch)
+            QTimer::singleShot(300, this, [&] {
+                QWidget* dlg = QApplication::activeModalWidget();
+                auto* view = dlg ? dlg->findChild<QTableView*>() : nullptr;
+                if (!view)
+                    return;
+                dlg->resize(560, 230);
+                for (int r = 0; r < view->model()->rowCount(); ++r)
+                    if (view->model()->index(r, 0).data().toString() == QLatin1String("5123"))
+                        view->selectRow(r);
+                QCoreApplication::processEvents();
+                pictured =
+                    screenWithDialog(m_form, dlg).save(shots + QStringLiteral("/saving.png"));
+                QMetaObject::invokeMethod(dlg, "accept");
+            });
+        SetHostDialogs(&walk);
+        QTest::mouseClick(button, Qt::LeftButton);
+        SetHostDialogs(&m_fx.dialogs);
+        if (walk.realSearch) { // the closed dialog does not hand the focus back offscreen
+            m_form->activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(m_form));
+            grid()->setFocus(Qt::ActiveWindowFocusReason);
+        }
+        QCOMPARE(walk.count(QStringLiteral("pesquisar")), 1);
+        QCOMPARE(pictured, walk.realSearch);
+        QCOMPARE(field("CDRECEGUIA")->AsString(), QStringLiteral("5123"));
+
+        type("DTVENCGUIA", QStringLiteral("30092026"));
+        QCOMPARE(field("DTVENCGUIA")->AsDateTime().date(), QDate(2026, 9, 30));
+        leaveRow();
+        QVERIFY2(m_fx.dialogs.shown.isEmpty(), qPrintable(m_fx.dialogs.errors().join('|')));
+        QCOMPARE(cds()->State(), dsBrowse);
+
+        QVERIFY(loadNotes(QStringLiteral("01")));
+        for (cds()->First(); !cds()->Eof() && field("NRLANCTONF")->AsString() != lancto;)
+            cds()->Next();
+        QVERIFY(!cds()->Eof());
+        QCOMPARE(field("VRMULTAGUIA")->DisplayText(), QStringLiteral("3,75"));
+        QCOMPARE(field("CDRECEGUIA")->AsString(), QStringLiteral("5123"));
+        QCOMPARE(field("DTVENCGUIA")->DisplayText(), QStringLiteral("30/09/2026"));
     }
 
     // ---- commands ----
