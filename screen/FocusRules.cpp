@@ -32,30 +32,33 @@ private:
 
 void TfrmEmissaoDarfDoc::CreateFocusRules() {
     // The rules follow the clerk's moves only: a dialog or another window giving the focus back
-    // is no move, and neither is a failed company check taking the focus through these
-    // controls back into the code box.
-    auto clerkMove = [this](const QWidget* w) {
-        return Worksheet::IsClerkMove(w) && !Worksheet::InFocusDance(this);
-    };
-    // Filters run last-installed first: the reason must be recorded before the rule reads it.
-    cbbReportNames->installEventFilter(new TEnterFilter(cbbReportNames, [this, clerkMove] {
-        if (clerkMove(cbbReportNames))
+    // is no move. Filters run last-installed first: the reason is recorded before it is read.
+    cbbReportNames->installEventFilter(new TEnterFilter(cbbReportNames, [this] {
+        if (Worksheet::IsClerkMove(cbbReportNames))
             cbbReportNamesEnter();
     }));
     Worksheet::TrackFocusReason(cbbReportNames);
     Worksheet::TrackFocusReason(dbgPadrao);
-    dbgPadrao->OnEnter = [this, clerkMove] {
-        if (clerkMove(dbgPadrao))
+    dbgPadrao->OnEnter = [this] {
+        if (Worksheet::IsClerkMove(dbgPadrao))
             dbgPadraoEnter();
     };
 }
 
+// Closing saves a changed note first. A failed company check passing through on its way back
+// into the code box is no entry: the box's own rule then drops the note unsaved, where saving
+// it would run the failing check again.
+
 // Entering the top group (its enter is bound where the group's focus is tracked).
 void TfrmEmissaoDarfDoc::grbDadosRelEnter() {
+    if (Worksheet::InFocusDance(this))
+        return;
     cdsNotaFiscal->Close();
 }
 
 void TfrmEmissaoDarfDoc::cbbReportNamesEnter() {
+    if (Worksheet::InFocusDance(this))
+        return;
     cdsNotaFiscal->Close();
     sbtProcurar->setEnabled(false);
     sbtVerificar->setEnabled(false);
