@@ -168,6 +168,7 @@ private:
     QString m_notesCompany;
     QVariantList m_guideBeforeEdit; // guide fields of the note as its edit began
     bool m_storeGuide = false;      // set by the before-post handler for the after-post one
+    bool m_checking = false;        // the before-post checks are running
 };
 
 namespace Cli_Fis98100 {

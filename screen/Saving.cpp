@@ -6,6 +6,7 @@
 #include "host/Components.h"
 #include "host/Connection.h"
 #include "host/DataSet.h"
+#include "host/Messages.h"
 #include "host/core/Services.h"
 
 #include <utility>
@@ -52,6 +53,10 @@ bool TfrmEmissaoDarfDoc::guideChanged() const {
 }
 
 void TfrmEmissaoDarfDoc::cdsNotaFiscalBeforePost(TDataSet*) {
+    // A failing check moves the focus, and the focus rules may try to save this same note
+    // again from inside its checks: refuse that silently, the running save reports once.
+    if (m_checking)
+        Abort();
     m_storeGuide = guideChanged();
     // The tick is no guide field: a tick alone stays in the worksheet, where the issue run
     // reads it, and asks nothing of the server.
@@ -67,13 +72,16 @@ void TfrmEmissaoDarfDoc::cdsNotaFiscalBeforePost(TDataSet*) {
             venc->setAsDateTime(QDateTime(ParseDateText(venc->Text()), QTime(0, 0)));
         }
     }
+    m_checking = true;
     try {
         Vd_Empresa(true);
         Vd_CodRece();
     } catch (...) {
+        m_checking = false;
         m_storeGuide = false;
         throw;
     }
+    m_checking = false;
 }
 
 void TfrmEmissaoDarfDoc::cdsNotaFiscalAfterPost(TDataSet*) {

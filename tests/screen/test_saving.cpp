@@ -390,6 +390,27 @@ private slots:
         QVERIFY(m_fx.dialogs.shown.isEmpty());
     }
 
+    // A save whose company check fails (the company has gone from the database) shows one
+    // message, drops the note and never re-enters the save.
+    void failedCompanyCheckOnSave() {
+        QVERIFY(loadNotes(QStringLiteral("01")));
+        focus(grid());
+        QVERIFY(goToStatus("N"));
+        const int before = calls(QStringLiteral("setDarfDoc"));
+        cds()->Edit();
+        field("VRMULTAGUIA")->setAsFloat(4);
+        {
+            const QSignalBlocker gone(m_form->medCdEmpresa);
+            m_form->medCdEmpresa->SetText(QStringLiteral("97"));
+        }
+        leaveRow();
+        QCOMPARE(m_fx.dialogs.errors(), QStringList{QString::fromUtf8("Empresa não cadastrada.")});
+        QCOMPARE(QApplication::focusWidget(), m_form->medCdEmpresa);
+        QVERIFY(cds()->IsEmpty());
+        QCOMPARE(cds()->State(), dsBrowse);
+        QCOMPARE(calls(QStringLiteral("setDarfDoc")), before);
+    }
+
     void focusRules() {
         // Entering the grid checks the company.
         QVERIFY(loadNotes(QStringLiteral("01")));
