@@ -1,75 +1,61 @@
 #include "Fis98100Contracts.h"
 
 #include <QCborArray>
+#include <initializer_list>
 
 namespace {
 
-QCborValue dateArg(const QDateTime& dt) {
-    return cborFromDateTime(dt);
-}
+// One positional argument: its wire value and, for a by-reference text, where the value the
+// server ends with goes. A QString& is by reference, a const QString& is not.
+struct TArg {
+    QCborValue value;
+    QString* ref = nullptr;
 
-TServerAnswer run(TSocketConnection& con, const char* method, QCborArray& args,
-                  const QList<int>& byRef) {
+    TArg(QString& s) : value(s), ref(&s) {}
+    TArg(const QString& s) : value(s) {}
+    TArg(double d) : value(d) {}
+    TArg(const QDateTime& dt) : value(cborFromDateTime(dt)) {}
+    TArg(const TDataPacket& p) : value(p.toCbor()) {}
+};
+
+// Sends the call as the method table describes it and copies what the server left in the
+// by-reference arguments back into the caller's texts.
+TServerAnswer run(TSocketConnection& con, FisProtocol::MethodId id,
+                  std::initializer_list<TArg> args) {
+    const FisProtocol::MethodSpec& spec = FisProtocol::method(id);
+    Q_ASSERT(qsizetype(args.size()) == spec.args.size());
     if (con.serverName().isEmpty())
-        con.setServerName(QString::fromLatin1(Fis98100::ServerName));
-    return con.call(QString::fromLatin1(method), args, byRef);
+        con.setServerName(QString::fromLatin1(FisProtocol::ObjectName));
+    QCborArray wire;
+    for (const TArg& a : args)
+        wire.append(a.value);
+    const QList<int> byRef = spec.byRefIndexes();
+    TServerAnswer answer = con.call(spec.name, wire, byRef);
+    for (int i : byRef) {
+        QString* target = std::data(args)[i].ref;
+        Q_ASSERT(target); // the table and the typed signature agree
+        const QCborValue v = wire.at(i);
+        if (!target)
+            continue;
+        if (v.isString())
+            *target = v.toString();
+        else if (v.isNull() || v.isUndefined())
+            target->clear();
+    }
+    return answer;
 }
 
-// Copies what the server left in a by-reference argument back into the caller's text.
-void back(const QCborArray& args, int i, QString& target) {
-    const QCborValue v = args.at(i);
-    if (v.isString())
-        target = v.toString();
-    else if (v.isNull() || v.isUndefined())
-        target.clear();
-}
+using M = FisProtocol::MethodId;
 
 } // namespace
 
-namespace Fis98100 {
-
-QList<TPacketField> ContaPagarFields() {
-    using T = TFieldType;
-    return {
-        {QStringLiteral("CDFILIAL"), T::String, 4},
-        {QStringLiteral("NRLANCTONF"), T::String, 10},
-        {QStringLiteral("IDSTATUSGUIA"), T::String, 2},
-        {QStringLiteral("VRMULTAGUIA"), T::Float, 0},
-        {QStringLiteral("VRJUROGUIA"), T::Float, 0},
-        {QStringLiteral("DTVENCGUIA"), T::DateTime, 0},
-        {QStringLiteral("CDINSCESTA"), T::String, 16},
-        {QStringLiteral("CDINSCMUNI"), T::String, 16},
-        {QStringLiteral("IDORIGDESTNF"), T::String, 1},
-        {QStringLiteral("NRNOTAFISC"), T::String, 20},
-        {QStringLiteral("CDDESTEMIT"), T::String, 21},
-        {QStringLiteral("VRNOTAFISC"), T::Float, 0},
-        {QStringLiteral("VRIMPOSTONF"), T::Float, 0},
-        {QStringLiteral("CDRECEITAGNRE"), T::String, 10},
-        {QStringLiteral("DTVENCGNRE"), T::DateTime, 0},
-        {QStringLiteral("IDENTRSAIDOP"), T::String, 1},
-        {QStringLiteral("IDCHECK"), T::String, 20},
-        {QStringLiteral("CDSERIEENTR"), T::String, 20},
-        {QStringLiteral("STLINHADIGI"), T::String, 60},
-        {QStringLiteral("STBARRAGUIA"), T::String, 50},
-        {QStringLiteral("CDFILIOPER"), T::String, 4},
-    };
-}
-
-} // namespace Fis98100
-
 TServerAnswer GetTipoOper(TSocketConnection& con, QString& entrSaid) {
-    QCborArray a{entrSaid};
-    TServerAnswer r = run(con, "GetTipoOper", a, {0});
-    back(a, 0, entrSaid);
-    return r;
+    return run(con, M::GetTipoOper, {entrSaid});
 }
 
 TServerAnswer GetSerie(TSocketConnection& con, const QString& cdEmpresa, const QString& inscEsta,
                        const QString& inscMuni, QString& entrSaid) {
-    QCborArray a{cdEmpresa, inscEsta, inscMuni, entrSaid};
-    TServerAnswer r = run(con, "GetSerie", a, {3});
-    back(a, 3, entrSaid);
-    return r;
+    return run(con, M::GetSerie, {cdEmpresa, inscEsta, inscMuni, entrSaid});
 }
 
 TServerAnswer GetNotaFiscal(TSocketConnection& con, const QString& cdEmpresa,
@@ -77,15 +63,9 @@ TServerAnswer GetNotaFiscal(TSocketConnection& con, const QString& cdEmpresa,
                             QString& codSerie, QString& codTipoOper, const QDateTime& entIni,
                             const QDateTime& entFim, const QDateTime& emiIni,
                             const QDateTime& emiFim, QString& inscricao, const QString& cdImposto) {
-    QCborArray a{cdEmpresa,       inscEsta,        inscMuni,        entrSaid,
-                 codSerie,        codTipoOper,     dateArg(entIni), dateArg(entFim),
-                 dateArg(emiIni), dateArg(emiFim), inscricao,       cdImposto};
-    TServerAnswer r = run(con, "GetNotaFiscal", a, {3, 4, 5, 10});
-    back(a, 3, entrSaid);
-    back(a, 4, codSerie);
-    back(a, 5, codTipoOper);
-    back(a, 10, inscricao);
-    return r;
+    return run(con, M::GetNotaFiscal,
+               {cdEmpresa, inscEsta, inscMuni, entrSaid, codSerie, codTipoOper, entIni, entFim,
+                emiIni, emiFim, inscricao, cdImposto});
 }
 
 TServerAnswer setDarfDoc(TSocketConnection& con, const QString& cdFilial, const QString& nrLanctoNf,
@@ -93,36 +73,27 @@ TServerAnswer setDarfDoc(TSocketConnection& con, const QString& cdFilial, const 
                          double vrJuroGuia, const QString& dtVencGuia,
                          const QString& dsHistGuiaPagDoc, const QString& nrLanctoNfDarf,
                          const QString& cdReceGuia) {
-    QCborArray a{cdFilial,   nrLanctoNf, cdImposto,        idStatusGuia,   vrMultaGuia,
-                 vrJuroGuia, dtVencGuia, dsHistGuiaPagDoc, nrLanctoNfDarf, cdReceGuia};
-    TServerAnswer r = run(con, "setDarfDoc", a, {2});
-    back(a, 2, cdImposto);
-    return r;
+    return run(con, M::setDarfDoc,
+               {cdFilial, nrLanctoNf, cdImposto, idStatusGuia, vrMultaGuia, vrJuroGuia, dtVencGuia,
+                dsHistGuiaPagDoc, nrLanctoNfDarf, cdReceGuia});
 }
 
 TServerAnswer GetParamFiscal(TSocketConnection& con) {
-    QCborArray a;
-    return run(con, "GetParamFiscal", a, {});
+    return run(con, M::GetParamFiscal, {});
 }
 
 TServerAnswer GeraContaPagar(TSocketConnection& con, const QString& cdEmpresa, QString& cdImposto,
                              const TDataPacket& contaPagar, QString& barra, QString& linhaDigi,
                              const QString& historico) {
-    QCborArray a{cdEmpresa, cdImposto, contaPagar.toCbor(), barra, linhaDigi, historico};
-    TServerAnswer r = run(con, "GeraContaPagar", a, {1, 3, 4});
-    back(a, 1, cdImposto);
-    back(a, 3, barra);
-    back(a, 4, linhaDigi);
-    return r;
+    return run(con, M::GeraContaPagar,
+               {cdEmpresa, cdImposto, contaPagar, barra, linhaDigi, historico});
 }
 
 TServerAnswer GetVdCodRece(TSocketConnection& con, const QString& cdImposto,
                            const QString& cdRece) {
-    QCborArray a{cdImposto, cdRece};
-    return run(con, "GetVdCodRece", a, {});
+    return run(con, M::GetVdCodRece, {cdImposto, cdRece});
 }
 
 TServerAnswer GetCodRecePad(TSocketConnection& con, const QString& cdImposto) {
-    QCborArray a{cdImposto};
-    return run(con, "GetCodRecePad", a, {});
+    return run(con, M::GetCodRecePad, {cdImposto});
 }

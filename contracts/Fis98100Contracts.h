@@ -1,9 +1,12 @@
 #pragma once
-// Typed calls of the application server's object "Fis98100.rdmCriaEmissaoDarfDoc": one function
-// per method, arguments in the method's order. By-reference arguments are QString& and receive
-// what the server leaves in them. Each returns the connection's answer unchanged; callers pass
-// it through CheckResultServ. Screens call these and never spell a method name.
+// Typed calls of the application server's object (FisProtocol::ObjectName): one function per
+// method, arguments in the method's order. By-reference arguments are QString& and receive what
+// the server leaves in them; which ones they are comes from the method table. Each returns the
+// connection's answer unchanged; callers pass it through CheckResultServ. Screens call these and
+// never spell a method name.
 #include "Connection.h"
+#include "MethodTable.h"
+#include "Records.h"
 #include "core/DataPacket.h"
 #include "core/ServerAnswer.h"
 
@@ -12,10 +15,10 @@
 
 namespace Fis98100 {
 
-inline constexpr const char* ServerName = "Fis98100.rdmCriaEmissaoDarfDoc";
-
 // The payable packet's 21 fields, in their order (the server accepts exactly these).
-FIS_EXPORT QList<TPacketField> ContaPagarFields();
+inline QList<TPacketField> ContaPagarFields() {
+    return FisProtocol::contaPagarFields();
+}
 
 } // namespace Fis98100
 

@@ -2,47 +2,16 @@
 
 #include "HostGuard.h"
 #include "core/HostExceptions.h"
+#include "core/Services.h"
 
 #include <QCalendarWidget>
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QLocale>
+#include <QMouseEvent>
 #include <QStyle>
 
 namespace {
-
-// Host placeholder -> Qt mask character.
-QChar qtPlaceholder(QChar c) {
-    switch (c.unicode()) {
-    case '0':
-        return QLatin1Char('9');
-    case '9':
-        return QLatin1Char('0');
-    case 'L':
-        return QLatin1Char('A');
-    case 'l':
-        return QLatin1Char('a');
-    case 'A':
-        return QLatin1Char('N');
-    case 'a':
-        return QLatin1Char('n');
-    case 'C':
-        return QLatin1Char('X');
-    case 'c':
-        return QLatin1Char('x');
-    case '#':
-        return QLatin1Char('#');
-    default:
-        return QChar();
-    }
-}
-
-const QString kQtSpecial = QStringLiteral("AaNnXx9D0d#HhBb><!\\{}[];");
-
-QChar blankOf(const QString& qtMask) {
-    const QString b = qtMask.section(QLatin1Char(';'), 1);
-    return b.isEmpty() ? QLatin1Char(' ') : b.at(0);
-}
 
 void runHook(const std::function<void()>& hook) {
     if (hook)
@@ -56,46 +25,6 @@ const QLocale& brLocale() {
 
 } // namespace
 
-QString QtInputMask(const QString& hostMask) {
-    const QStringList parts = hostMask.split(QLatin1Char(';'));
-    const QString pattern = parts.value(0);
-    if (pattern.isEmpty())
-        return QString();
-    QChar blank = QLatin1Char('_');
-    if (parts.size() > 2 && !parts[2].isEmpty())
-        blank = parts[2].at(0);
-    QString out;
-    for (int i = 0; i < pattern.size(); ++i) {
-        const QChar c = pattern.at(i);
-        if (c == QLatin1Char('\\') && i + 1 < pattern.size()) {
-            out += QLatin1Char('\\');
-            out += pattern.at(++i);
-            continue;
-        }
-        if (c == QLatin1Char('<') && i + 1 < pattern.size() &&
-            pattern.at(i + 1) == QLatin1Char('>')) {
-            out += QLatin1Char('!');
-            ++i;
-            continue;
-        }
-        if (c == QLatin1Char('>') || c == QLatin1Char('<')) {
-            out += c;
-            continue;
-        }
-        if (c == QLatin1Char('!')) // host: trim leading blanks; Qt has no such switch
-            continue;
-        const QChar q = qtPlaceholder(c);
-        if (!q.isNull()) {
-            out += q;
-            continue;
-        }
-        if (kQtSpecial.contains(c))
-            out += QLatin1Char('\\');
-        out += c;
-    }
-    return out + QLatin1Char(';') + blank;
-}
-
 // ---- TMaskEdit ----
 
 TMaskEdit::TMaskEdit(QWidget* parent) : QLineEdit(parent) {
@@ -106,43 +35,12 @@ TMaskEdit::TMaskEdit(QWidget* parent) : QLineEdit(parent) {
 }
 
 void TMaskEdit::SetEditMask(const QString& hostMask) {
-    m_hostMask = hostMask;
-    const QStringList parts = hostMask.split(QLatin1Char(';'));
-    m_saveLiterals = parts.size() > 1 && parts[1] == QLatin1String("1");
-    setInputMask(QtInputMask(hostMask));
+    m_mask = TEditMask(hostMask);
+    setInputMask(m_mask.QtInputMask());
 }
 
 QString TMaskEdit::Text() const {
-    if (m_hostMask.isEmpty())
-        return text();
-    const QChar blank = blankOf(inputMask());
-    if (m_saveLiterals) { // the whole edit text, a blank read as a space
-        QString shown = displayText();
-        shown.replace(blank, QLatin1Char(' '));
-        return shown;
-    }
-    // Keep only the characters typed into placeholders.
-    const QString display = displayText();
-    const QString qtMask = inputMask().section(QLatin1Char(';'), 0, 0);
-    QString out;
-    int pos = 0;
-    for (int i = 0; i < qtMask.size() && pos < display.size(); ++i) {
-        QChar m = qtMask.at(i);
-        if (m == QLatin1Char('>') || m == QLatin1Char('<') || m == QLatin1Char('!'))
-            continue;
-        if (m == QLatin1Char('\\')) { // escaped literal
-            ++i;
-            ++pos;
-            continue;
-        }
-        if (QStringLiteral("AaNnXx9D0d#HhBb").contains(m)) {
-            const QChar c = display.at(pos);
-            if (c != blank)
-                out += c;
-        }
-        ++pos;
-    }
-    return out;
+    return m_mask.IsEmpty() ? text() : m_mask.StoredText(displayText());
 }
 
 void TMaskEdit::SetText(const QString& text) {
@@ -159,6 +57,14 @@ void TMaskEdit::focusOutEvent(QFocusEvent* e) {
     runHook(OnExit);
 }
 
+void TMaskEdit::mousePressEvent(QMouseEvent* e) {
+    QLineEdit::mousePressEvent(e);
+    // A click lands wherever it was aimed; in an empty box the positions before the cursor
+    // would stay blank and the last digits typed would fall off the end.
+    if (!m_mask.IsEmpty() && m_mask.TypedText(displayText()).isEmpty())
+        setCursorPosition(m_mask.FirstPlaceholder());
+}
+
 // ---- TDateEditPlus ----
 
 TDateEditPlus::TDateEditPlus(QWidget* parent)
@@ -169,7 +75,7 @@ TDateEditPlus::TDateEditPlus(QWidget* parent)
     lay->setSpacing(1);
     lay->addWidget(m_edit);
     lay->addWidget(m_button);
-    m_edit->setInputMask(QStringLiteral("99/99/9999; "));
+    m_edit->setInputMask(TEditMask(DateMask()).QtInputMask());
     m_edit->installEventFilter(this);
     setFocusProxy(m_edit);
     m_button->setText(QStringLiteral("..."));

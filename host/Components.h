@@ -2,6 +2,7 @@
 // Small host components: the masked edit, the date edit and the flat button. Their hooks
 // (std::function members) run under the host guard, so an abort or error raised in a hook ends
 // that hook only and never reaches Qt's event loop.
+#include "core/EditMask.h"
 #include "core/HostExport.h"
 
 #include <QDate>
@@ -11,12 +12,8 @@
 
 class QCalendarWidget;
 
-// Translates a host edit mask "pattern;save;blank" ("99;0; ", "!99/99/9999;1; ") into a Qt
-// input mask. Host 0 = digit required, 9 = digit optional, L/l letter, A/a letter or digit,
-// C/c any character, # digit or sign; > < and <> switch case; \ escapes. An empty mask gives
-// an empty Qt mask.
-FIS_EXPORT QString QtInputMask(const QString& hostMask);
-
+// A line edit with a host edit mask (TEditMask). A click into the box while nothing is typed
+// puts the cursor on the first position, so the digits typed next all land.
 class FIS_EXPORT TMaskEdit : public QLineEdit {
     Q_OBJECT
 public:
@@ -24,8 +21,8 @@ public:
 
     // Host form: "99;0; " (two digits, literals not kept, blank shown as a space).
     void SetEditMask(const QString& hostMask);
-    QString EditMask() const { return m_hostMask; }
-    // With save flag 0 the literals of the mask are left out; blanks are never part of it.
+    QString EditMask() const { return m_mask.Text(); }
+    // The stored text (TEditMask::StoredText); the plain text without a mask.
     QString Text() const;
     void SetText(const QString& text);
     int MaxLength() const { return maxLength(); }
@@ -38,14 +35,15 @@ public:
 protected:
     void focusInEvent(QFocusEvent* e) override;
     void focusOutEvent(QFocusEvent* e) override;
+    void mousePressEvent(QMouseEvent* e) override;
 
 private:
-    QString m_hostMask;
-    bool m_saveLiterals = false;
+    TEditMask m_mask;
 };
 
-// Date edit: dd/MM/yyyy typed into a mask, a calendar (Portuguese weekday and month names)
-// behind the button, the weekday of the date as tool tip, a valid date shown in blue.
+// Date edit: dd/MM/yyyy typed into the host's date mask (DateMask()), a calendar (Portuguese
+// weekday and month names) behind the button, the weekday of the date as tool tip, a valid date
+// shown in blue.
 class FIS_EXPORT TDateEditPlus : public QWidget {
     Q_OBJECT
 public:

@@ -19,12 +19,14 @@
 //  - A column's ellipsis button shows on its editor while the column's ButtonStyle is
 //    cbsEllipsis, also when the style changes with the editor open (the row going into edit).
 //  - TField::FocusControl focuses the grid on the field's column.
+#include "DBGridColumn.h"
 #include "DataSet.h"
+#include "OliveTransparent.h"
 
-#include <QFont>
-#include <QPixmap>
 #include <QTableView>
 #include <functional>
+#include <memory>
+#include <vector>
 
 class TDBGrid;
 class TDBGridModel;
@@ -46,50 +48,8 @@ enum TDBGridOption {
 };
 using TDBGridOptions = int;
 
-enum TColumnButtonStyle { cbsAuto, cbsEllipsis, cbsNone };
-
 enum TGridDrawStateFlag { gdSelected = 0x1, gdFocused = 0x2, gdFixed = 0x4 };
 using TGridDrawState = int;
-
-class FIS_EXPORT TColumn {
-public:
-    TColumn(TDBGrid* grid, const QString& fieldName);
-
-    TDBGrid* Grid() const { return m_grid; }
-    int Index() const;
-    const QString& FieldName() const { return m_fieldName; }
-    void setFieldName(const QString& name);
-    TField* Field() const; // nullptr when the dataset has no such field
-
-    int Width() const { return m_width; } // -1: default width
-    void setWidth(int width);
-    // Title caption; empty: the field's display label.
-    QString TitleCaption() const;
-    void setTitleCaption(const QString& caption);
-    QFont TitleFont() const;
-    void setTitleFont(const QFont& font);
-    Qt::Alignment TitleAlignment() const { return m_titleAlignment; }
-    void setTitleAlignment(Qt::Alignment alignment);
-    bool ReadOnly() const { return m_readOnly; }
-    void setReadOnly(bool readOnly) { m_readOnly = readOnly; }
-    TColumnButtonStyle ButtonStyle() const { return m_buttonStyle; }
-    // Takes effect at once, also on an editor open in this column.
-    void setButtonStyle(TColumnButtonStyle style);
-    bool Visible() const { return m_visible; }
-    void setVisible(bool visible);
-
-private:
-    TDBGrid* m_grid;
-    QString m_fieldName;
-    int m_width = -1;
-    QString m_title;
-    QFont m_titleFont;
-    bool m_hasTitleFont = false;
-    Qt::Alignment m_titleAlignment = Qt::AlignLeft | Qt::AlignVCenter;
-    bool m_readOnly = false;
-    TColumnButtonStyle m_buttonStyle = cbsAuto;
-    bool m_visible = true;
-};
 
 class FIS_EXPORT TDBGrid : public QTableView {
     Q_OBJECT
@@ -187,9 +147,3 @@ FIS_EXPORT int IndiceCol(const TDBGrid* grid, const QString& fieldName);
 // key typed replaces the cell's text). displayText true gives the editor's text, else the
 // field's display text.
 FIS_EXPORT QString GridText(const TDBGrid* grid, const QString& fieldName, bool displayText);
-
-// pixmap with olive (128,128,0) transparent; built once per pixmap and cached.
-FIS_EXPORT QPixmap OliveTransparent(const QPixmap& pixmap);
-// Copies source (a part of pixmap) to target, olive transparent, scaled when sizes differ.
-FIS_EXPORT void DrawOliveTransparent(QPainter* painter, const QRect& target, const QPixmap& pixmap,
-                                     const QRect& source);

@@ -1,25 +1,11 @@
 #include "DataSet.h"
 
+#include "FieldValues.h"
 #include "core/HostExceptions.h"
 
-#include <QLocale>
 #include <algorithm>
 
 namespace {
-
-const QLocale& brLocale() {
-    static const QLocale br = [] {
-        QLocale l(QLocale::Portuguese, QLocale::Brazil);
-        l.setNumberOptions(QLocale::OmitGroupSeparator);
-        return l;
-    }();
-    return br;
-}
-
-const QLocale& brGroupedLocale() {
-    static const QLocale br(QLocale::Portuguese, QLocale::Brazil);
-    return br;
-}
 
 int expectedTypeId(TFieldType t) {
     switch (t) {
@@ -34,14 +20,6 @@ int expectedTypeId(TFieldType t) {
         return QMetaType::LongLong;
     }
     return QMetaType::UnknownType;
-}
-
-bool isText(TFieldType t) {
-    return t == TFieldType::String || t == TFieldType::FixedChar;
-}
-
-bool isNullValue(const QVariant& v) {
-    return !v.isValid() || v.isNull();
 }
 
 // Null first, then by value.
@@ -80,291 +58,7 @@ QString fieldTypeText(TFieldType t) {
     return fieldTypeName(t);
 }
 
-// "#,##0.00" -> decimals 2, grouped.
-void parseDisplayFormat(const QString& fmt, int& decimals, bool& grouped) {
-    const int dot = fmt.indexOf(QLatin1Char('.'));
-    decimals = 0;
-    if (dot >= 0)
-        for (int i = dot + 1; i < fmt.size() && (fmt[i] == QLatin1Char('0') || fmt[i] == '#'); ++i)
-            ++decimals;
-    grouped = fmt.contains(QLatin1Char(','));
-}
-
 } // namespace
-
-// ---------------------------------------------------------------------------------------------
-// Dates
-
-QDate ParseDateText(const QString& text) {
-    const QString t = text.trimmed();
-    bool onlyMask = true;
-    for (QChar c : t)
-        if (c != QLatin1Char(' ') && c != QLatin1Char('/'))
-            onlyMask = false;
-    if (onlyMask)
-        return QDate();
-    const EHostError invalid(QStringLiteral("Não é uma data válida."));
-    QStringList parts = t.split(QLatin1Char('/'));
-    for (QString& p : parts)
-        p = p.trimmed();
-    if (parts.size() == 3 && parts[2].isEmpty())
-        parts.removeLast();
-    if (parts.size() < 2 || parts.size() > 3)
-        throw invalid;
-    auto number = [&](const QString& p) {
-        if (p.isEmpty() || p.size() > 4)
-            throw invalid;
-        for (QChar c : p)
-            if (!c.isDigit() || c.unicode() > 127)
-                throw invalid;
-        return p.toInt();
-    };
-    const int day = number(parts[0]);
-    const int month = number(parts[1]);
-    int year = QDate::currentDate().year();
-    if (parts.size() == 3) {
-        const QString& y = parts[2];
-        year = number(y);
-        if (y.size() <= 2)
-            year += year < 50 ? 2000 : 1900;
-        else if (y.size() != 4)
-            throw invalid;
-    }
-    const QDate d(year, month, day);
-    if (!d.isValid())
-        throw invalid;
-    return d;
-}
-
-void DateSetText(TField* field, const QString& text) {
-    if (!field)
-        throw EHostError(QStringLiteral("Campo de data inexistente."));
-    const QDate d = ParseDateText(text);
-    if (!d.isValid())
-        field->Clear();
-    else
-        field->setAsDateTime(QDateTime(d, QTime(0, 0)));
-}
-
-// ---------------------------------------------------------------------------------------------
-// TField
-
-TField::TField(TDataSet* dataSet, const QString& name, TFieldType type, int size)
-    : m_dataSet(dataSet), m_name(name), m_type(type), m_size(size) {}
-
-void TField::setDisplayLabel(const QString& label) {
-    m_label = label;
-    if (m_dataSet)
-        m_dataSet->notify(deLayoutChange);
-}
-
-void TField::setVisible(bool visible) {
-    m_visible = visible;
-    if (m_dataSet)
-        m_dataSet->notify(deLayoutChange);
-}
-
-int TField::DisplayWidth() const {
-    if (m_displayWidth > 0)
-        return m_displayWidth;
-    switch (m_type) {
-    case TFieldType::String:
-    case TFieldType::FixedChar:
-        return m_size > 0 ? m_size : 20;
-    case TFieldType::Float:
-        return 14;
-    case TFieldType::DateTime:
-        return 10;
-    case TFieldType::Integer:
-        return 10;
-    }
-    return 10;
-}
-
-Qt::Alignment TField::Alignment() const {
-    if (m_type == TFieldType::Float || m_type == TFieldType::Integer)
-        return Qt::AlignRight | Qt::AlignVCenter;
-    return Qt::AlignLeft | Qt::AlignVCenter;
-}
-
-QVariant TField::Value() const {
-    return m_dataSet->currentValue(m_index);
-}
-
-void TField::setValue(const QVariant& value) {
-    m_dataSet->writeValue(this, value);
-}
-
-bool TField::IsNull() const {
-    return isNullValue(Value());
-}
-
-QString TField::AsString() const {
-    return valueText(Value(), false);
-}
-
-void TField::setAsString(const QString& text) {
-    if (isText(m_type)) {
-        setValue(text);
-        return;
-    }
-    // Numbers and dates from text: the typed forms.
-    const QString t = text.trimmed();
-    switch (m_type) {
-    case TFieldType::Float: {
-        if (t.isEmpty()) {
-            Clear();
-            return;
-        }
-        QString s = t;
-        if (s.contains(QLatin1Char(',')))
-            s = s.remove(QLatin1Char('.')).replace(QLatin1Char(','), QLatin1Char('.'));
-        bool ok = false;
-        const double d = s.toDouble(&ok);
-        if (!ok)
-            throw EHostError(QStringLiteral("'%1' não é um valor numérico válido.").arg(text));
-        setValue(d);
-        return;
-    }
-    case TFieldType::Integer: {
-        if (t.isEmpty()) {
-            Clear();
-            return;
-        }
-        bool ok = false;
-        const qint64 i = t.toLongLong(&ok);
-        if (!ok)
-            throw EHostError(QStringLiteral("'%1' não é um valor inteiro válido.").arg(text));
-        setValue(i);
-        return;
-    }
-    case TFieldType::DateTime: {
-        // "dd/MM/yyyy hh:mm[:ss]" as Text() writes it for a date with a time of day.
-        const int sp = t.lastIndexOf(QLatin1Char(' '));
-        if (sp > 0 && t.indexOf(QLatin1Char(':'), sp) > sp) {
-            const QDate d = ParseDateText(t.left(sp));
-            QTime tm = QTime::fromString(t.mid(sp + 1), QStringLiteral("H:mm:ss"));
-            if (!tm.isValid())
-                tm = QTime::fromString(t.mid(sp + 1), QStringLiteral("H:mm"));
-            if (!d.isValid() || !tm.isValid())
-                throw EHostError(QStringLiteral("Não é uma data válida."));
-            setValue(QDateTime(d, tm));
-            return;
-        }
-        DateSetText(this, text);
-        return;
-    }
-    default:
-        break;
-    }
-}
-
-double TField::AsFloat() const {
-    const QVariant v = Value();
-    if (isNullValue(v))
-        return 0.0;
-    if (v.typeId() == QMetaType::QString) {
-        QString s = v.toString().trimmed();
-        if (s.contains(QLatin1Char(',')))
-            s = s.remove(QLatin1Char('.')).replace(QLatin1Char(','), QLatin1Char('.'));
-        return s.toDouble();
-    }
-    return v.toDouble();
-}
-
-QDateTime TField::AsDateTime() const {
-    const QVariant v = Value();
-    if (isNullValue(v))
-        return QDateTime();
-    if (v.typeId() == QMetaType::QString) {
-        try {
-            const QDate d = ParseDateText(v.toString());
-            return d.isValid() ? QDateTime(d, QTime(0, 0)) : QDateTime();
-        } catch (const EHostError&) {
-            return QDateTime();
-        }
-    }
-    return v.toDateTime();
-}
-
-void TField::setAsDateTime(const QDateTime& value) {
-    setValue(value.isValid() ? QVariant(value) : QVariant());
-}
-
-qint64 TField::AsInteger() const {
-    const QVariant v = Value();
-    if (isNullValue(v))
-        return 0;
-    if (v.typeId() == QMetaType::Double)
-        return qRound64(v.toDouble());
-    return v.toLongLong();
-}
-
-QString TField::valueText(const QVariant& v, bool display) const {
-    if (isNullValue(v))
-        return QString();
-    switch (m_type) {
-    case TFieldType::String:
-    case TFieldType::FixedChar:
-        return v.toString();
-    case TFieldType::Float:
-    case TFieldType::Integer: {
-        const double d = v.toDouble();
-        if (display && !m_displayFormat.isEmpty()) {
-            int decimals = 0;
-            bool grouped = false;
-            parseDisplayFormat(m_displayFormat, decimals, grouped);
-            return (grouped ? brGroupedLocale() : brLocale()).toString(d, 'f', decimals);
-        }
-        if (m_type == TFieldType::Integer)
-            return QString::number(v.toLongLong());
-        return brLocale().toString(d, 'f', QLocale::FloatingPointShortest);
-    }
-    case TFieldType::DateTime: {
-        const QDateTime dt = v.toDateTime();
-        if (!dt.isValid())
-            return QString();
-        if (dt.time() == QTime(0, 0))
-            return dt.toString(QStringLiteral("dd/MM/yyyy"));
-        return dt.toString(QStringLiteral("dd/MM/yyyy hh:mm:ss"));
-    }
-    }
-    return v.toString();
-}
-
-void TField::FocusControl() {
-    if (m_dataSet && m_dataSet->Active())
-        m_dataSet->notify(deFocusControl, this);
-}
-
-QString TField::Text() const {
-    if (OnGetText) {
-        QString text;
-        OnGetText(const_cast<TField*>(this), text, false);
-        return text;
-    }
-    return valueText(Value(), false);
-}
-
-void TField::setText(const QString& text) {
-    if (OnSetText) {
-        OnSetText(this, text);
-        return;
-    }
-    setAsString(text);
-}
-
-QString TField::DisplayText() const {
-    if (OnGetText) {
-        QString text;
-        OnGetText(const_cast<TField*>(this), text, true);
-        return text;
-    }
-    return valueText(Value(), true);
-}
-
-// ---------------------------------------------------------------------------------------------
-// TDataSet
 
 TDataSet::TDataSet(QObject* owner) : QObject(owner) {}
 
@@ -473,20 +167,13 @@ void TDataSet::Open() {
 void TDataSet::createEmpty() {
     if (m_fields.empty())
         throw EHostError(QStringLiteral("O conjunto de dados não tem definição de campos."));
-    const bool wasActive = Active();
-    if (wasActive) {
-        if (m_state == dsEdit || m_state == dsInsert)
-            Cancel();
-    }
+    if (Active() && editing())
+        Cancel();
     m_rows.clear();
     m_changed.clear();
-    m_insertedStorage = -1;
-    m_editBuffer.clear();
-    m_modified = false;
-    m_state = dsBrowse;
+    leaveEdit(dsBrowse);
     rebuildView(0);
-    m_cur = -1;
-    m_bof = m_eof = true;
+    clearCursor();
     notify(deUpdateState);
     notify(deDataSetChange);
     if (AfterOpen)
@@ -499,16 +186,12 @@ void TDataSet::Close() {
     checkBrowseMode();
     if (BeforeClose)
         BeforeClose(this);
-    m_state = dsInactive;
+    leaveEdit(dsInactive);
     m_rows.clear();
     m_view.clear();
     m_identityView = true;
     m_changed.clear();
-    m_cur = -1;
-    m_bof = m_eof = true;
-    m_editBuffer.clear();
-    m_modified = false;
-    m_insertedStorage = -1;
+    clearCursor();
     if (m_autoFields) {
         m_fields.clear();
         m_autoFields = false;
@@ -663,7 +346,7 @@ QVariant TDataSet::currentValue(int fieldIndex) const {
         const QVariantList* r = rowValues(m_displayPos);
         return r ? r->value(fieldIndex) : QVariant();
     }
-    if (m_state == dsEdit || m_state == dsInsert)
+    if (editing())
         return m_editBuffer.value(fieldIndex);
     const QVariantList* r = rowValues(m_cur);
     return r ? r->value(fieldIndex) : QVariant();
@@ -672,7 +355,7 @@ QVariant TDataSet::currentValue(int fieldIndex) const {
 QVariant TDataSet::ValueAt(int pos, int fieldIndex) const {
     if (!Active())
         return QVariant();
-    if (pos == m_cur && (m_state == dsEdit || m_state == dsInsert))
+    if (pos == m_cur && editing())
         return m_editBuffer.value(fieldIndex);
     const QVariantList* r = rowValues(pos);
     return r ? r->value(fieldIndex) : QVariant();
@@ -706,14 +389,14 @@ TDisplayRow::~TDisplayRow() {
 
 void TDataSet::writeValue(TField* field, const QVariant& value) {
     checkActive();
-    if (m_state != dsEdit && m_state != dsInsert)
+    if (!editing())
         throw EHostError(
             QStringLiteral("O conjunto de dados não está em modo de edição ou inclusão."));
     if (field->m_readOnly)
         throw EHostError(
             QStringLiteral("O campo '%1' não pode ser modificado.").arg(field->DisplayLabel()));
     QVariant v = coerceFieldValue(TPacketField{field->m_name, field->m_type, field->m_size}, value);
-    if (isText(field->m_type) && !isNullValue(v)) {
+    if (isTextType(field->m_type) && !isNullValue(v)) {
         QString s = v.toString();
         if (s.isEmpty())
             v = QVariant();
@@ -729,13 +412,41 @@ void TDataSet::writeValue(TField* field, const QVariant& value) {
         field->OnChange(field);
 }
 
+// --- edit state and cursor -------------------------------------------------------------------
+
+void TDataSet::leaveEdit(TDataSetState next) {
+    m_editBuffer.clear();
+    m_modified = false;
+    m_insertedStorage = -1;
+    m_state = next;
+}
+
+void TDataSet::clearCursor() {
+    m_cur = -1;
+    m_bof = m_eof = true;
+}
+
+void TDataSet::removeStorageRow(int storage) {
+    m_rows.erase(m_rows.begin() + storage);
+    if (!m_identityView) {
+        m_view.removeAll(storage);
+        for (int& v : m_view)
+            if (v > storage)
+                --v;
+    }
+    const int n = RecordCount();
+    m_cur = n == 0 ? -1 : std::min(m_cur, n - 1);
+    m_eof = n == 0;
+    m_bof = n == 0;
+}
+
 // --- navigation ------------------------------------------------------------------------------
 
 void TDataSet::checkBrowseMode() {
-    if (m_state != dsEdit && m_state != dsInsert)
+    if (!editing())
         return;
     notify(deUpdateRecord);
-    if (m_state != dsEdit && m_state != dsInsert)
+    if (!editing())
         return;
     if (m_modified)
         Post();
@@ -848,7 +559,7 @@ void TDataSet::MoveTo(int pos) {
 
 void TDataSet::Edit() {
     checkActive();
-    if (m_state == dsEdit || m_state == dsInsert)
+    if (editing())
         return;
     if (IsEmpty()) {
         Insert();
@@ -913,14 +624,14 @@ void TDataSet::Append() {
 
 void TDataSet::Post() {
     checkActive();
-    if (m_state != dsEdit && m_state != dsInsert)
+    if (!editing())
         return;
     notify(deUpdateRecord);
-    if (m_state != dsEdit && m_state != dsInsert)
+    if (!editing())
         return;
     if (BeforePost)
         BeforePost(this);
-    if (m_state != dsEdit && m_state != dsInsert)
+    if (!editing())
         return;
     const int s = m_identityView ? m_cur : m_view[m_cur];
     Row& row = m_rows[size_t(s)];
@@ -928,10 +639,7 @@ void TDataSet::Post() {
     if (m_logChanges)
         m_changed.insert(row.id);
     const qint64 id = row.id;
-    m_insertedStorage = -1;
-    m_editBuffer.clear();
-    m_modified = false;
-    m_state = dsBrowse;
+    leaveEdit(dsBrowse);
     bool reordered = false;
     if (!m_identityView) {
         rebuildView(id);
@@ -945,31 +653,16 @@ void TDataSet::Post() {
 
 void TDataSet::Cancel() {
     checkActive();
-    if (m_state != dsEdit && m_state != dsInsert)
+    if (!editing())
         return;
     if (BeforeCancel)
         BeforeCancel(this);
-    if (m_state != dsEdit && m_state != dsInsert)
+    if (!editing())
         return;
     const bool wasInsert = m_state == dsInsert;
-    if (wasInsert && m_insertedStorage >= 0) {
-        const int s = m_insertedStorage;
-        m_rows.erase(m_rows.begin() + s);
-        if (!m_identityView) {
-            m_view.removeAll(s);
-            for (int& v : m_view)
-                if (v > s)
-                    --v;
-        }
-        m_insertedStorage = -1;
-        const int n = RecordCount();
-        m_cur = n == 0 ? -1 : std::min(m_cur, n - 1);
-        m_eof = n == 0;
-        m_bof = n == 0;
-    }
-    m_editBuffer.clear();
-    m_modified = false;
-    m_state = dsBrowse;
+    if (wasInsert && m_insertedStorage >= 0)
+        removeStorageRow(m_insertedStorage);
+    leaveEdit(dsBrowse);
     notify(deUpdateState);
     notify(wasInsert ? deDataSetChange : deRecordChange);
     if (AfterCancel)
@@ -992,20 +685,8 @@ void TDataSet::Delete() {
     const int s = m_identityView ? m_cur : m_view[m_cur];
     if (m_logChanges)
         m_changed.insert(m_rows[size_t(s)].id);
-    m_rows.erase(m_rows.begin() + s);
-    if (!m_identityView) {
-        m_view.removeAll(s);
-        for (int& v : m_view)
-            if (v > s)
-                --v;
-    }
-    m_editBuffer.clear();
-    m_modified = false;
-    const int n = RecordCount();
-    m_cur = n == 0 ? -1 : std::min(m_cur, n - 1);
-    m_eof = n == 0;
-    m_bof = n == 0;
-    m_state = dsBrowse;
+    removeStorageRow(s);
+    leaveEdit(dsBrowse);
     notify(deUpdateState);
     notify(deDataSetChange);
     if (AfterDelete)
@@ -1129,7 +810,7 @@ void TDataSet::loadPacket(const TDataPacket& packet) {
                 throw EHostError(
                     QStringLiteral("O pacote de dados não contém o campo '%1'.").arg(f->m_name));
             const TFieldType pt = packet.fields[i].type;
-            const bool compatible = pt == f->m_type || (isText(pt) && isText(f->m_type)) ||
+            const bool compatible = pt == f->m_type || (isTextType(pt) && isTextType(f->m_type)) ||
                                     (f->m_type == TFieldType::Float && pt == TFieldType::Integer);
             if (!compatible)
                 throw EHostError(QStringLiteral("Tipo incompatível no campo '%1': esperado %2, "
@@ -1198,7 +879,7 @@ void TDataSet::loadPacket(const TDataPacket& packet) {
                 throw EHostError(
                     QStringLiteral("Pacote inválido: linha %1: %2").arg(r + 1).arg(e.text()));
             }
-            if (isText(defs[j].type) && c.toString().isEmpty())
+            if (isTextType(defs[j].type) && c.toString().isEmpty())
                 c = QVariant();
             row.values[j] = c;
         }
@@ -1206,7 +887,7 @@ void TDataSet::loadPacket(const TDataPacket& packet) {
     }
 
     // Commit.
-    if (m_state == dsEdit || m_state == dsInsert)
+    if (editing())
         Cancel();
     if (takeFields) {
         m_fields.clear();
@@ -1227,10 +908,7 @@ void TDataSet::loadPacket(const TDataPacket& packet) {
     m_nextId = nextId;
     m_sortFields = sortKeys;
     m_changed.clear();
-    m_insertedStorage = -1;
-    m_editBuffer.clear();
-    m_modified = false;
-    m_state = dsBrowse;
+    leaveEdit(dsBrowse);
     rebuildView(0);
     m_cur = IsEmpty() ? -1 : 0;
     m_bof = true;
@@ -1256,18 +934,16 @@ TDataPacket TDataSet::packet() const {
 
 void TDataSet::emptyRows() {
     checkActive();
-    if (m_state == dsEdit || m_state == dsInsert)
+    if (editing())
         Cancel();
     m_rows.clear();
     m_view.clear();
     m_changed.clear();
-    m_cur = -1;
-    m_bof = m_eof = true;
+    clearCursor();
     notify(deDataSetChange);
 }
 
-// ---------------------------------------------------------------------------------------------
-// TClientDataSet
+// --- TClientDataSet ----------------------------------------------------------------------------
 
 void TClientDataSet::CreateDataSet() {
     if (FieldCount() == 0)
@@ -1299,64 +975,4 @@ void TClientDataSet::SetData(const QCborValue& packet) {
 
 TDataPacket TClientDataSet::GetData() const {
     return packet();
-}
-
-// ---------------------------------------------------------------------------------------------
-// TDataSource
-
-TDataSource::TDataSource(QObject* owner) : QObject(owner) {}
-
-TDataSource::~TDataSource() {
-    if (m_dataSet)
-        m_dataSet->m_sources.removeAll(this);
-}
-
-void TDataSource::setDataSet(TDataSet* dataSet) {
-    if (dataSet == m_dataSet)
-        return;
-    if (m_dataSet)
-        m_dataSet->m_sources.removeAll(this);
-    m_dataSet = dataSet;
-    if (m_dataSet)
-        m_dataSet->m_sources.append(this);
-    emit dataEvent(deLayoutChange, nullptr);
-    emit dataEvent(deDataSetChange, nullptr);
-}
-
-void TDataSource::setEnabled(bool enabled) {
-    if (enabled == m_enabled)
-        return;
-    m_enabled = enabled;
-    emit dataEvent(deDataSetChange, nullptr);
-}
-
-void TDataSource::dataSetEvent(TDataEvent event, TField* field) {
-    if (!m_enabled && event != deUpdateRecord)
-        return;
-    emit dataEvent(event, field);
-    if (m_pendingError) {
-        const std::exception_ptr e = m_pendingError;
-        m_pendingError = nullptr;
-        std::rethrow_exception(e);
-    }
-    switch (event) {
-    case deUpdateState:
-        if (OnStateChange)
-            OnStateChange(this);
-        break;
-    case deFieldChange:
-        if (OnDataChange)
-            OnDataChange(this, field);
-        break;
-    case deRecordChange:
-    case deDataSetChange:
-    case deDataSetScroll:
-    case deLayoutChange:
-        if (OnDataChange)
-            OnDataChange(this, nullptr);
-        break;
-    case deUpdateRecord:
-    case deFocusControl:
-        break;
-    }
 }

@@ -1,5 +1,6 @@
 #pragma once
-// In-memory datasets, their fields and the data source that data-aware controls listen to.
+// In-memory datasets. Their fields are in Field.h, the data source that data-aware controls
+// listen to in DataSource.h; this header brings all three.
 //
 // TDataSet holds its rows in memory and guarantees:
 //  - States dsInactive, dsBrowse, dsEdit, dsInsert. Field values can be written only in dsEdit or
@@ -28,6 +29,8 @@
 //  - Every text field stores an empty text as null, so "" and null are the same value.
 //
 // TClientDataSet adds packets (SetData / GetData), CreateDataSet, EmptyDataSet and the change log.
+#include "DataSource.h"
+#include "Field.h"
 #include "core/DataPacket.h"
 #include "core/HostExport.h"
 
@@ -38,110 +41,9 @@
 #include <QSet>
 #include <QString>
 #include <QVariant>
-#include <exception>
 #include <functional>
 #include <memory>
 #include <vector>
-
-class TDataSet;
-class TDataSource;
-
-enum TDataSetState { dsInactive, dsBrowse, dsEdit, dsInsert };
-
-// What a data source is told (the info argument of TDataSource::dataEvent).
-enum TDataEvent {
-    deFieldChange,   // a value of the current row changed (field given)
-    deRecordChange,  // the current row was replaced as a whole (cancel, post)
-    deDataSetChange, // rows, order or count may have changed: re-read everything
-    deDataSetScroll, // the current row moved
-    deLayoutChange,  // fields or their visibility changed
-    deUpdateState,   // the state changed
-    deUpdateRecord,  // the row is about to be posted: controls write their pending text now
-    deFocusControl   // a control showing the field given should take the focus
-};
-
-class FIS_EXPORT TField {
-public:
-    // text: in/out; displayText true for display, false for the text an editor starts from.
-    using TFieldGetTextEvent = std::function<void(TField* sender, QString& text, bool displayText)>;
-    using TFieldSetTextEvent = std::function<void(TField* sender, const QString& text)>;
-    using TFieldNotifyEvent = std::function<void(TField* sender)>;
-
-    TField(TDataSet* dataSet, const QString& name, TFieldType type, int size);
-
-    TDataSet* DataSet() const { return m_dataSet; }
-    const QString& FieldName() const { return m_name; }
-    TFieldType DataType() const { return m_type; }
-    int Size() const { return m_size; }
-    int Index() const { return m_index; }
-
-    // The label falls back to the field name.
-    QString DisplayLabel() const { return m_label.isEmpty() ? m_name : m_label; }
-    void setDisplayLabel(const QString& label);
-    bool Visible() const { return m_visible; }
-    void setVisible(bool visible);
-    bool ReadOnly() const { return m_readOnly; }
-    void setReadOnly(bool readOnly) { m_readOnly = readOnly; }
-    // "#,##0.00": decimals after the point, thousands when a comma appears; shown in Brazilian
-    // form ("1.234,50"). Used for DisplayText of numeric fields only.
-    const QString& DisplayFormat() const { return m_displayFormat; }
-    void setDisplayFormat(const QString& format) { m_displayFormat = format; }
-    // A mask in the host's form ("!99/99/9999;1; "); the grid's editor applies it.
-    const QString& EditMask() const { return m_editMask; }
-    void setEditMask(const QString& mask) { m_editMask = mask; }
-    // Characters; by default from the type and size.
-    int DisplayWidth() const;
-    void setDisplayWidth(int chars) { m_displayWidth = chars; }
-    Qt::Alignment Alignment() const;
-
-    TFieldGetTextEvent OnGetText;
-    TFieldSetTextEvent OnSetText;
-    TFieldNotifyEvent OnChange; // after a value of this field changed
-
-    // Values of the current row (or of the row being drawn, see TDataSet::DisplayTextAt).
-    QVariant Value() const;
-    void setValue(const QVariant& value); // coerced to the field's type; EHostError when unfit
-    bool IsNull() const;
-    void Clear() { setValue(QVariant()); }
-    QString AsString() const; // text of the value without handlers ("" when null)
-    void setAsString(const QString& text);
-    double AsFloat() const; // 0 when null
-    void setAsFloat(double value) { setValue(value); }
-    QDateTime AsDateTime() const; // invalid when null
-    void setAsDateTime(const QDateTime& value);
-    qint64 AsInteger() const; // 0 when null
-    void setAsInteger(qint64 value) { setValue(value); }
-
-    // The text an editor starts from: OnGetText(displayText false), else the plain text
-    // (floats "1234,5", dates dd/MM/yyyy, with hh:mm:ss only when a time is set).
-    QString Text() const;
-    // Stores typed text: OnSetText when set, else parsed by type (empty clears; floats accept
-    // "1.234,5" and "1234,5"; dates as DateSetText). EHostError when the text does not fit.
-    void setText(const QString& text);
-    // The text to show: OnGetText(displayText true), else DisplayFormat for numbers, else Text().
-    QString DisplayText() const;
-
-    // Plain conversion used by Text(), without any handler.
-    QString valueText(const QVariant& v, bool display) const;
-
-    // Asks the data-aware controls that show this field (the grid: its column) to take the
-    // focus; also while controls are disabled. Nothing happens on an inactive dataset.
-    void FocusControl();
-
-private:
-    friend class TDataSet;
-    TDataSet* m_dataSet;
-    QString m_name;
-    TFieldType m_type;
-    int m_size;
-    int m_index = -1;
-    QString m_label;
-    bool m_visible = true;
-    bool m_readOnly = false;
-    QString m_displayFormat;
-    QString m_editMask;
-    int m_displayWidth = -1;
-};
 
 class FIS_EXPORT TDataSet : public QObject {
     Q_OBJECT
@@ -262,6 +164,13 @@ private:
     void checkActive() const;
     void checkBrowseMode(); // post or cancel a pending edit
     void setState(TDataSetState state);
+    bool editing() const { return m_state == dsEdit || m_state == dsInsert; }
+    // Drops the pending edit (buffer, modified flag, unposted inserted row's place) and takes
+    // state next, without telling the data sources.
+    void leaveEdit(TDataSetState next);
+    void clearCursor(); // no current row; Bof and Eof
+    // Removes a row by storage index, keeping the view and the cursor on the rows left.
+    void removeStorageRow(int storage);
     void rebuildView(qint64 keepId);
     void scrollTo(int pos, bool fireEvents = true);
     void beginInsert(bool append);
@@ -366,46 +275,3 @@ public:
     void setIndexFieldNames(const QString& fields) { TDataSet::setIndexFieldNames(fields); }
     QStringList IndexNames() const { return indexNames(); }
 };
-
-// The link between a dataset and data-aware controls.
-class FIS_EXPORT TDataSource : public QObject {
-    Q_OBJECT
-public:
-    explicit TDataSource(QObject* owner = nullptr);
-    ~TDataSource() override;
-
-    TDataSet* DataSet() const { return m_dataSet; }
-    void setDataSet(TDataSet* dataSet);
-    TDataSetState State() const { return m_dataSet ? m_dataSet->State() : dsInactive; }
-    bool Enabled() const { return m_enabled; }
-    void setEnabled(bool enabled);
-
-    // Run synchronously inside the dataset operation that caused them; what they throw goes
-    // on to that operation's caller. OnDataChange gets the field for a value change, nullptr
-    // for a scroll or a whole change.
-    std::function<void(TDataSource*)> OnStateChange;
-    std::function<void(TDataSource*, TField*)> OnDataChange;
-
-    // A data-aware control that fails while handling deUpdateRecord (its typed text does not
-    // fit the field) leaves the error here; the dataset operation then raises it, so the post
-    // stops with the control's message.
-    void setPendingError(std::exception_ptr error) { m_pendingError = error; }
-
-signals:
-    // For data-aware controls; emitted before the handlers above. Slots must not throw.
-    void dataEvent(int event, TField* field);
-
-private:
-    friend class TDataSet;
-    void dataSetEvent(TDataEvent event, TField* field);
-    std::exception_ptr m_pendingError;
-    TDataSet* m_dataSet = nullptr;
-    bool m_enabled = true;
-};
-
-// Stores a typed date in field: "dd/MM/yyyy", also "d/M/yy" (00-49 -> 2000s, 50-99 -> 1900s)
-// and "d/M" (this year). Empty text or the empty date mask "  /  /    " clears the field.
-// Any other text raises EHostError "Não é uma data válida.".
-FIS_EXPORT void DateSetText(TField* field, const QString& text);
-// The date of text by the rules above; an invalid QDate for empty text; EHostError when invalid.
-FIS_EXPORT QDate ParseDateText(const QString& text);

@@ -1,20 +1,26 @@
 #include "HostDialogs.h"
 
-#include "QtHostDialogs.h"
-
 namespace {
 IHostDialogs* g_installed = nullptr;
-}
+IHostDialogs* g_default = nullptr;
+} // namespace
 
 IHostDialogs& HostDialogs() {
     if (g_installed)
         return *g_installed;
-    static TQtHostDialogs qtDialogs;
-    return qtDialogs;
+    if (g_default)
+        return *g_default;
+    // Nobody registered dialogs: nothing is shown and every question is cancelled.
+    static TScriptedDialogs none;
+    return none;
 }
 
 void SetHostDialogs(IHostDialogs* dialogs) {
     g_installed = dialogs;
+}
+
+void SetDefaultHostDialogs(IHostDialogs* dialogs) {
+    g_default = dialogs;
 }
 
 bool Pesquisar(TDataSource* source, const QString& title, bool flagA, bool flagB) {

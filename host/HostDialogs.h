@@ -1,7 +1,8 @@
 #pragma once
-// Every modal interaction of the host goes through IHostDialogs. The application installs the
-// Qt implementation; tests install TScriptedDialogs, which records what was shown and answers
-// as told, so that no test waits for a person.
+// Every modal interaction of the host goes through IHostDialogs. The Qt implementation
+// (QtHostDialogs) registers itself as the default when the host library loads; tests install
+// TScriptedDialogs, which records what was shown and answers as told, so that no test waits for
+// a person. This interface knows no implementation.
 #include "core/HostExport.h"
 
 #include <QList>
@@ -46,8 +47,11 @@ FIS_EXPORT bool PesquisaLista(TDataSource* source, const QString& keyField, cons
                               bool flag, QString& keys);
 // Find dialog over dataset.
 FIS_EXPORT void Procura(TDataSet* dataset);
-// Installs dialogs (not owned); nullptr restores the Qt implementation.
+// Installs dialogs (not owned); nullptr restores the default.
 FIS_EXPORT void SetHostDialogs(IHostDialogs* dialogs);
+// The dialogs HostDialogs() gives while none are installed (not owned). Without a default
+// nothing is shown and every question is cancelled.
+FIS_EXPORT void SetDefaultHostDialogs(IHostDialogs* dialogs);
 
 // Dialogs for tests: every call is recorded; answers come from the handlers set, or defaults
 // (cancel / no row chosen / empty file name / set-up cancelled).

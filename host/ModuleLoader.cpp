@@ -3,6 +3,7 @@
 #include "core/HostExceptions.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QLibrary>
 
@@ -102,13 +103,16 @@ void TModuleLibrary::Unload() {
 }
 
 QString TModuleLibrary::DefaultPath(const QString& libraryName) {
-    const QString beside = QCoreApplication::applicationDirPath() + QLatin1Char('/') + libraryName;
+    return DefaultPath(libraryName, QCoreApplication::applicationDirPath());
+}
+
+QString TModuleLibrary::DefaultPath(const QString& libraryName, const QString& executableDir) {
+    const QString beside = executableDir + QLatin1Char('/') + libraryName;
     if (QFileInfo::exists(beside))
         return beside;
-#ifdef FIS_BINARY_TREE
-    const QString tree = QStringLiteral(FIS_BINARY_TREE "/bin/") + libraryName;
-    if (QFileInfo::exists(tree))
-        return tree;
-#endif
+    const QString installed =
+        QDir::cleanPath(executableDir + QStringLiteral("/../lib/fis98100/") + libraryName);
+    if (QFileInfo::exists(installed))
+        return installed;
     return beside;
 }

@@ -43,8 +43,10 @@ public:
     void Unload();
 
     // Where a module library is looked for when nothing is configured: beside the executable,
-    // then the build tree's bin folder.
+    // then in <exe dir>/../lib/fis98100 (the installed layout). When neither has it, the path
+    // beside the executable (so that the error names it).
     static QString DefaultPath(const QString& libraryName);
+    static QString DefaultPath(const QString& libraryName, const QString& executableDir);
 
 private:
     std::unique_ptr<QLibrary> m_lib;

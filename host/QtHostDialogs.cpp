@@ -10,6 +10,13 @@ namespace {
 QWidget* dialogParent() {
     return QApplication::activeWindow();
 }
+
+// Wherever the host library is loaded, the clerk's dialogs are the default.
+[[maybe_unused]] const bool g_registered = [] {
+    static TQtHostDialogs dialogs;
+    SetDefaultHostDialogs(&dialogs);
+    return true;
+}();
 } // namespace
 
 void TQtHostDialogs::showError(const QString& text) {

@@ -1,5 +1,6 @@
 #include "Zelkora.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -164,14 +165,20 @@ QString ReportDir() {
     const QString v = lookup(QStringLiteral("report-dir"), QStringLiteral("Reports/Dir"));
     if (!v.isEmpty())
         return v;
+    const QString env = qEnvironmentVariable("FIS98100_REPORT_DIR").trimmed();
+    if (!env.isEmpty())
+        return env;
     const QString own = DataDir() + QStringLiteral("/reports");
     if (QFileInfo(own).isDir())
         return own;
-#ifdef FIS_SOURCE_TREE
-    const QString tree = QStringLiteral(FIS_SOURCE_TREE "/database/reports");
-    if (QFileInfo(tree).isDir())
-        return tree;
-#endif
+    // The definitions shipped with the program: <prefix>/share beside <prefix>/bin, which the
+    // build tree copies too.
+    if (QCoreApplication::instance()) {
+        const QString shipped = QDir::cleanPath(QCoreApplication::applicationDirPath() +
+                                                QStringLiteral("/../share/fis98100/reports"));
+        if (QFileInfo(shipped).isDir())
+            return shipped;
+    }
     return own;
 }
 
@@ -202,7 +209,11 @@ QString DatabaseLocation() {
 }
 
 QString ModulePath(const QString& screenCode) {
-    return fromIni(QStringLiteral("Modules/") + screenCode).trimmed();
+    const QString v = fromIni(QStringLiteral("Modules/") + screenCode).trimmed();
+    if (!v.isEmpty())
+        return v;
+    return qEnvironmentVariable((screenCode.toUpper() + QStringLiteral("_MODULE")).toLatin1())
+        .trimmed();
 }
 
 void SetCommandLine(const QStringList& args) {

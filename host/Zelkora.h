@@ -6,7 +6,8 @@
 // INI file: --config PATH, else env FIS98100_CONFIG, else
 // $XDG_CONFIG_HOME/fis98100/fis98100.ini ($XDG_CONFIG_HOME defaults to ~/.config).
 //   [Server]   Host (127.0.0.1), Port (21981)
-//   [Reports]  Dir (<data dir>/reports, or the source tree's database/reports when present)
+//   [Reports]  Dir (else $FIS98100_REPORT_DIR, else <data dir>/reports when it exists, else
+//              <exe dir>/../share/fis98100/reports when it exists, else <data dir>/reports)
 //   [Branch]   Code ("0001"); ProcessingDate.<code> or ProcessingDate (today), dd/MM/yyyy or
 //              yyyy-MM-dd
 //   [Database] Path (<data dir>/fis98100.fdb)
@@ -40,6 +41,7 @@ FIS_EXPORT QString ConfigFile();
 FIS_EXPORT QString DataDir();
 // A raw value of the INI file ("Section/Key"); empty when absent.
 FIS_EXPORT QString IniValue(const QString& sectionKey);
-// The module library configured for a screen code ([Modules] <code>); empty when none.
+// The module library configured for a screen code: [Modules] <code>, else the environment
+// variable <CODE>_MODULE (FIS98100_MODULE); empty when neither is set.
 FIS_EXPORT QString ModulePath(const QString& screenCode);
 } // namespace Zelkora

@@ -1,7 +1,7 @@
 // fiscal-client: the host client.
 //   --open CODE        open a screen at start-up (repeatable), e.g. --open FIS98100
-//   --module PATH      module library of FIS98100 (else [Modules] FIS98100, else beside the
-//                      executable, then the build tree)
+//   --module PATH      module library of FIS98100 (else [Modules] FIS98100, else
+//                      $FIS98100_MODULE, else beside the executable, else ../lib/fis98100)
 //   --no-database      do not open the host database
 //   --screenshot PATH  after start-up save a picture of the main window and quit; messages go
 //                      to stderr instead of dialogs

@@ -6,6 +6,7 @@
 #include "host/HostGuard.h"
 #include "host/Zelkora.h"
 #include "host/core/Services.h"
+#include "protocol/MethodTable.h"
 
 #include <QVBoxLayout>
 
@@ -65,7 +66,7 @@ TfrmEmissaoDarfDoc::TfrmEmissaoDarfDoc(QWidget* parent) : TfrmDadosGerRel(parent
 
     netEmissaoDarfDoc = new TNetConnection(this);
     netEmissaoDarfDoc->setObjectName(QStringLiteral("netEmissaoDarfDoc"));
-    netEmissaoDarfDoc->setServerName(QStringLiteral("Fis98100.rdmCriaEmissaoDarfDoc"));
+    netEmissaoDarfDoc->setServerName(QString::fromLatin1(FisProtocol::ObjectName));
     netEmissaoDarfDoc->setThrowException(false);
     // Emitted synchronously inside setConnected(true): the host and port are set before the
     // socket connects, from the configuration as it is at that moment.

@@ -7,12 +7,14 @@
 #include "host/HostGuard.h"
 #include "host/Messages.h"
 #include "host/core/Services.h"
+#include "protocol/Records.h"
 
 #include <QFrame>
 #include <QHeaderView>
 #include <QPainter>
 #include <QScrollArea>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace {
 
@@ -23,39 +25,20 @@ const QString kMulta = QStringLiteral("VRMULTAGUIA");
 const QString kJuro = QStringLiteral("VRJUROGUIA");
 const QString kMoneyFormat = QStringLiteral("#,##0.00");
 
-struct TFieldDef {
+// How the worksheet shows a field of the note record; a field not listed here is hidden.
+struct TFieldLook {
     const char* name;
-    TFieldType type;
-    int size;
     const char* label; // nullptr: none
-    bool visible;
     bool money;
 };
 
-// The note record, in the order the server's packet carries it.
-const TFieldDef kNoteFields[] = {
-    {"DSHISTGUIAPAGDOC", TFieldType::String, 255, nullptr, false, false},
-    {"NRNOTAFISC", TFieldType::String, 20, "Nº Nota", true, false},
-    {"EMITENTE", TFieldType::String, 50, "Fornecedor/Cliente", true, false},
-    {"CDRECEGUIA", TFieldType::String, 4, "Código da Receita", true, false},
-    {"CDSERIE", TFieldType::String, 5, "Série", true, false},
-    {"NRLANCTONF", TFieldType::String, 10, nullptr, false, false},
-    {"CDFILIAL", TFieldType::String, 4, nullptr, false, false},
-    {"IDCHECK", TFieldType::FixedChar, 1, nullptr, false, false},
-    {"VRIMPOSTONF", TFieldType::Float, 0, "Valor Imposto", true, true},
-    {"IDENTRSAIDOP", TFieldType::String, 7, "Operação", true, false},
-    {"NRINSJUR", TFieldType::String, 20, nullptr, false, false},
-    {"CDINSCESTA", TFieldType::String, 16, nullptr, false, false},
-    {"CDINSCMUNI", TFieldType::String, 16, nullptr, false, false},
-    {"VRNOTAFISC", TFieldType::Float, 0, "Valor NF", true, true},
-    {"VRMULTAGUIA", TFieldType::Float, 0, "Valor Multa", true, true},
-    {"VRJUROGUIA", TFieldType::Float, 0, "Valor Juros", true, true},
-    {"DTVENCGUIA", TFieldType::DateTime, 0, "Vencimento", true, false},
-    {"NRLANCTONFDARF", TFieldType::String, 10, nullptr, false, false},
-    {"IDSTATUSGUIA", TFieldType::String, 2, "Status", true, false},
-    {"IDINSJUR", TFieldType::String, 1, nullptr, false, false},
-    {"DTENTRSAID", TFieldType::DateTime, 0, nullptr, true, false},
-    {"CDFILIOPER", TFieldType::String, 4, nullptr, false, false},
+const TFieldLook kShownFields[] = {
+    {"NRNOTAFISC", "Nº Nota", false},           {"EMITENTE", "Fornecedor/Cliente", false},
+    {"CDRECEGUIA", "Código da Receita", false}, {"CDSERIE", "Série", false},
+    {"VRIMPOSTONF", "Valor Imposto", true},     {"IDENTRSAIDOP", "Operação", false},
+    {"VRNOTAFISC", "Valor NF", true},           {"VRMULTAGUIA", "Valor Multa", true},
+    {"VRJUROGUIA", "Valor Juros", true},        {"DTVENCGUIA", "Vencimento", false},
+    {"IDSTATUSGUIA", "Status", false},          {"DTENTRSAID", nullptr, false},
 };
 
 struct TColumnDef {
@@ -104,12 +87,16 @@ void TfrmEmissaoDarfDoc::CreateWorksheet() {
 
     cdsNotaFiscal = new TClientDataSet(this);
     cdsNotaFiscal->setObjectName(QStringLiteral("cdsNotaFiscal"));
-    for (const TFieldDef& d : kNoteFields) {
-        TField* f = cdsNotaFiscal->AddField(QLatin1String(d.name), d.type, d.size);
-        if (d.label)
-            f->setDisplayLabel(QString::fromUtf8(d.label));
-        f->setVisible(d.visible);
-        if (d.money)
+    // The note record, in the order the server's packet carries it.
+    for (const TPacketField& d : FisProtocol::notaFiscalFields()) {
+        TField* f = cdsNotaFiscal->AddField(d.name, d.type, d.size);
+        const auto look = std::find_if(std::begin(kShownFields), std::end(kShownFields),
+                                       [&](const TFieldLook& l) { return d.name == l.name; });
+        const bool shown = look != std::end(kShownFields);
+        if (shown && look->label)
+            f->setDisplayLabel(QString::fromUtf8(look->label));
+        f->setVisible(shown);
+        if (shown && look->money)
             f->setDisplayFormat(kMoneyFormat);
     }
     cdsNotaFiscal->FieldByName(QStringLiteral("EMITENTE"))->OnGetText =

@@ -1,6 +1,7 @@
 #include "AppServer.h"
 
 #include "Dispatcher.h"
+#include "Envelope.h"
 #include "FisDatabase.h"
 #include "core/Frame.h"
 #include "core/HostExceptions.h"
@@ -107,7 +108,7 @@ private:
             t.start();
             TDispatcher::TLog log;
             const QCborMap answer = m_dispatcher.handle(item, log);
-            send(answer, answer.value(QStringLiteral("id")));
+            send(answer, answer.value(FisProtocol::Key::Id));
             serverLog(QStringLiteral("[%1] %2 %3 ms %4")
                           .arg(m_peer, log.method)
                           .arg(t.elapsed())

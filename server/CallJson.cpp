@@ -1,5 +1,6 @@
 #include "CallJson.h"
 
+#include "Envelope.h"
 #include "core/DataPacket.h"
 #include "core/HostExceptions.h"
 
@@ -26,6 +27,8 @@ QJsonValue parseJsonArg(const QString& text, int index) {
 
 namespace {
 
+namespace Key = FisProtocol::Key;
+
 QCborValue dateFromText(const QString& s, bool* ok) {
     const QDate d = QDate::fromString(s, QStringLiteral("yyyy-MM-dd"));
     if (d.isValid() && s.size() == 10) {
@@ -45,7 +48,7 @@ QCborValue packetFromJson(const QJsonValue& v, const QString& where) {
     const QJsonObject o = v.toObject();
     QCborArray fields;
     QStringList types;
-    for (const QJsonValue& f : o.value(QStringLiteral("fields")).toArray()) {
+    for (const QJsonValue& f : o.value(Key::Fields).toArray()) {
         const QJsonArray a = f.toArray();
         QCborArray cf;
         for (int i = 0; i < a.size(); ++i)
@@ -55,7 +58,7 @@ QCborValue packetFromJson(const QJsonValue& v, const QString& where) {
         fields.append(cf);
     }
     QCborArray rows;
-    for (const QJsonValue& r : o.value(QStringLiteral("rows")).toArray()) {
+    for (const QJsonValue& r : o.value(Key::Rows).toArray()) {
         QCborArray cr;
         const QJsonArray a = r.toArray();
         for (int i = 0; i < a.size(); ++i) {
@@ -71,14 +74,11 @@ QCborValue packetFromJson(const QJsonValue& v, const QString& where) {
     }
     QCborMap m;
     // Whatever the JSON held is sent as it is shaped: the server judges the packet.
-    m.insert(QStringLiteral("fields"),
-             o.contains(QStringLiteral("fields"))
-                 ? QCborValue(fields)
-                 : QCborValue::fromJsonValue(o.value(QStringLiteral("fields"))));
-    m.insert(QStringLiteral("rows"),
-             o.contains(QStringLiteral("rows"))
-                 ? QCborValue(rows)
-                 : QCborValue::fromJsonValue(o.value(QStringLiteral("rows"))));
+    m.insert(Key::Fields, o.contains(Key::Fields)
+                              ? QCborValue(fields)
+                              : QCborValue::fromJsonValue(o.value(Key::Fields)));
+    m.insert(Key::Rows, o.contains(Key::Rows) ? QCborValue(rows)
+                                              : QCborValue::fromJsonValue(o.value(Key::Rows)));
     return m;
 }
 

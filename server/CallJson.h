@@ -1,7 +1,7 @@
 #pragma once
 // JSON <-> wire values for fis98100-call. Dates travel as "YYYY-MM-DD" in JSON and as CBOR
-// date-times on the wire; packets keep their {"fields": [...], "rows": [...]} shape.
-#include "Protocol.h"
+// date-times on the wire; packets keep their {fields, rows} shape.
+#include "MethodTable.h"
 
 #include <QCborValue>
 #include <QJsonValue>

@@ -1,10 +1,11 @@
 // fis98100-call: calls one method of the application server from the command line.
 //   fis98100-call [--host H] [--port P] [--timeout S] METHOD [ARG...]
-// Each ARG is one JSON value. Prints {"result": ..., "refs": [...]} and exits 0, or prints the
+// Each ARG is one JSON value. Prints {result, refs} as JSON and exits 0, or prints the
 // error on stderr and exits 1 (2 for a usage error).
 #include "CallJson.h"
 #include "Connection.h"
-#include "Protocol.h"
+#include "Envelope.h"
+#include "MethodTable.h"
 #include "core/HostExceptions.h"
 
 #include <QCborArray>
@@ -95,8 +96,8 @@ int main(int argc, char** argv) {
         for (int i : byRef)
             refs.append(FisCall::toJson(args.at(i)));
         QJsonObject out;
-        out.insert(QStringLiteral("result"), FisCall::toJson(answer.payload));
-        out.insert(QStringLiteral("refs"), refs);
+        out.insert(FisProtocol::Key::Result, FisCall::toJson(answer.payload));
+        out.insert(FisProtocol::Key::Refs, refs);
         std::fprintf(stdout, "%s\n", QJsonDocument(out).toJson(QJsonDocument::Compact).constData());
         return 0;
     } catch (const EHostError& e) {

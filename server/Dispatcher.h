@@ -1,11 +1,16 @@
 #pragma once
 // Turns one request item into one answer item: checks the envelope, the object name, the method
-// and every argument's kind, then runs the method on the connection's database. Never throws:
-// every failure becomes {id, error} with a readable text.
+// and every argument's kind against the method table, then runs the method on the connection's
+// database. Never throws: every failure becomes {id, error} with a readable text.
+#include <QCborArray>
 #include <QCborMap>
 #include <QCborValue>
 #include <QSqlDatabase>
 #include <functional>
+
+namespace FisProtocol {
+struct MethodSpec;
+}
 
 class TDispatcher {
 public:
@@ -15,7 +20,7 @@ public:
 
     struct TLog {
         QString method;  // as requested (or "-")
-        QString outcome; // "ok", "ok 300 linhas", "erro: ..."
+        QString outcome; // the method's summary ("ok", "ok 300 linhas", ...) or "erro: ..."
     };
 
     QCborMap handle(const QCborValue& request, TLog& log);
@@ -23,5 +28,14 @@ public:
     static QCborMap errorAnswer(const QCborValue& id, const QString& text);
 
 private:
+    struct TRequest {
+        QCborValue id;
+        const FisProtocol::MethodSpec* method = nullptr;
+        QCborArray args;
+    };
+    // Empty when the request names a known method of the object with arguments of the right
+    // kinds; else the refusal text.
+    static QString readRequest(const QCborValue& request, TRequest& out, TLog& log);
+
     std::function<QSqlDatabase()> m_database;
 };

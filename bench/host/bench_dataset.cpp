@@ -1,42 +1,16 @@
 // Client dataset and grid model figures on note-like data (22 fields, mixed types).
 #include "DBGrid.h"
 #include "DataSet.h"
+#include "Records.h"
 
 #include <QApplication>
 #include <benchmark/benchmark.h>
 
 namespace {
 
-// The note record's shape: texts, fixed text, floats and dates.
-const QList<TPacketField>& noteFields() {
-    static const QList<TPacketField> f = {{"DSHISTGUIAPAGDOC", TFieldType::String, 255},
-                                          {"NRNOTAFISC", TFieldType::String, 20},
-                                          {"EMITENTE", TFieldType::String, 50},
-                                          {"CDRECEGUIA", TFieldType::String, 4},
-                                          {"CDSERIE", TFieldType::String, 5},
-                                          {"NRLANCTONF", TFieldType::String, 10},
-                                          {"CDFILIAL", TFieldType::String, 4},
-                                          {"IDCHECK", TFieldType::FixedChar, 1},
-                                          {"VRIMPOSTONF", TFieldType::Float, 0},
-                                          {"IDENTRSAIDOP", TFieldType::String, 7},
-                                          {"NRINSJUR", TFieldType::String, 20},
-                                          {"CDINSCESTA", TFieldType::String, 16},
-                                          {"CDINSCMUNI", TFieldType::String, 16},
-                                          {"VRNOTAFISC", TFieldType::Float, 0},
-                                          {"VRMULTAGUIA", TFieldType::Float, 0},
-                                          {"VRJUROGUIA", TFieldType::Float, 0},
-                                          {"DTVENCGUIA", TFieldType::DateTime, 0},
-                                          {"NRLANCTONFDARF", TFieldType::String, 10},
-                                          {"IDSTATUSGUIA", TFieldType::String, 2},
-                                          {"IDINSJUR", TFieldType::String, 1},
-                                          {"DTENTRSAID", TFieldType::DateTime, 0},
-                                          {"CDFILIOPER", TFieldType::String, 4}};
-    return f;
-}
-
 TDataPacket notes(int n) {
     TDataPacket p;
-    p.fields = noteFields();
+    p.fields = FisProtocol::notaFiscalFields();
     p.rows.reserve(n);
     const QDateTime base(QDate(2026, 1, 1), QTime(0, 0));
     for (int i = 0; i < n; ++i) {
@@ -68,7 +42,7 @@ TDataPacket notes(int n) {
 }
 
 void defineFields(TDataSet& ds) {
-    for (const TPacketField& f : noteFields())
+    for (const TPacketField& f : FisProtocol::notaFiscalFields())
         ds.AddField(f.name, f.type, f.size);
     ds.FieldByName("VRNOTAFISC")->setDisplayFormat("#,##0.00");
     ds.FieldByName("VRIMPOSTONF")->setDisplayFormat("#,##0.00");

@@ -117,7 +117,7 @@ int main(int argc, char** argv) {
         TNetConnection con;
         con.setPort(port);
         con.setTimeoutMs(600000);
-        con.setServerName(QString::fromLatin1(Fis98100::ServerName));
+        con.setServerName(QString::fromLatin1(FisProtocol::ObjectName));
 
         // The server opens its database connection at the first call; keep that out of the figures.
         CheckResultServ(GetParamFiscal(con), true, 0);

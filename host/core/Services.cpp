@@ -1,5 +1,6 @@
 #include "Services.h"
 
+#include "EditMask.h"
 #include "HostExceptions.h"
 
 #include <QLocale>
@@ -114,38 +115,7 @@ QString PictPess(const QString& personType) {
 }
 
 QString FormatMaskText(const QString& mask, const QString& text) {
-    const QStringList parts = mask.split(QLatin1Char(';'));
-    const QString pattern = parts.value(0);
-    const bool saveLiterals = parts.size() > 1 && parts[1] == QLatin1String("1");
-    QChar blank = QLatin1Char('_');
-    if (parts.size() > 2 && !parts[2].isEmpty())
-        blank = parts[2].at(0);
-    // No pattern formats nothing: the text stands as it is (a registration of a kind with no mask).
-    if (pattern.isEmpty())
-        return text;
-    static const QString placeholders = QStringLiteral("09#LlAaCc");
-    QString out;
-    int pos = 0;
-    for (int i = 0; i < pattern.size(); ++i) {
-        QChar m = pattern.at(i);
-        if (m == QLatin1Char('!') || m == QLatin1Char('>') || m == QLatin1Char('<'))
-            continue;
-        if (m == QLatin1Char('\\') && i + 1 < pattern.size()) {
-            out += pattern.at(++i);
-            if (saveLiterals)
-                ++pos;
-            continue;
-        }
-        if (placeholders.contains(m)) {
-            out += pos < text.size() ? text.at(pos) : blank;
-            ++pos;
-        } else {
-            out += m;
-            if (saveLiterals)
-                ++pos;
-        }
-    }
-    return out;
+    return TEditMask(mask).Format(text);
 }
 
 QChar Mod10(const QString& digits) {

@@ -33,10 +33,8 @@ FIS_EXPORT QDate PriDiaMes(const QDate& date);
 // "J" (CNPJ, 14 digits). Any other type has no mask (empty text).
 FIS_EXPORT QString PictPess(const QString& personType);
 
-// Lays text into an edit mask ("literals;save;blank"), like a masked edit shows it.
-// Placeholders 0 9 # L l A a C c take one character of text each; other characters are literals.
-// With save flag 0 the text holds no literals; with 1 a literal also consumes one character.
-// A missing character is shown as the blank character (default '_'). An empty mask returns text.
+// Lays text into an edit mask ("body;save;blank"), like a masked edit shows it: see
+// TEditMask::Format. An empty mask returns text.
 FIS_EXPORT QString FormatMaskText(const QString& mask, const QString& text);
 
 // Modulo-10 check digit of a digit string (from the right, weights 2,1,2,...; digits of each

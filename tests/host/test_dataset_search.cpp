@@ -51,6 +51,7 @@ private slots:
     void pesquisaListaMarksAndReturnsKeys();
     void procuraFindsNextCaseInsensitive();
     void searchButton();
+    void clerkDialogsAreTheDefault();
 };
 
 void TestDataSetSearch::keyListFormat_data() {
@@ -232,6 +233,25 @@ void TestDataSetSearch::searchButton() {
     btn.click();
     QCOMPARE(clicks, 1);
     QVERIFY(dialogs.shown.isEmpty());
+}
+
+// The host library's own dialogs stand in whenever a test or tool has installed none.
+void TestDataSetSearch::clerkDialogsAreTheDefault() {
+    IHostDialogs* byDefault = &HostDialogs();
+    QVERIFY(dynamic_cast<TQtHostDialogs*>(byDefault));
+    TScriptedDialogs scripted;
+    {
+        TScopedDialogs scope(&scripted);
+        QCOMPARE(&HostDialogs(), &scripted);
+        HostDialogs().showError(QStringLiteral("x"));
+    }
+    QCOMPARE(&HostDialogs(), byDefault);
+    QCOMPARE(scripted.errors(), QStringList{QStringLiteral("x")});
+    TScriptedDialogs other;
+    SetDefaultHostDialogs(&other);
+    QCOMPARE(&HostDialogs(), &other);
+    SetDefaultHostDialogs(byDefault);
+    QCOMPARE(&HostDialogs(), byDefault);
 }
 
 QTEST_MAIN(TestDataSetSearch)

@@ -2,6 +2,7 @@
 #include "Zelkora.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTemporaryFile>
@@ -15,6 +16,12 @@ class TestZelkora : public QObject {
     QTemporaryDir m_dir;
     QString m_ini;
 
+    // Only taken when it exists, so a test that expects it proves the build made it.
+    static QString shippedReports() {
+        return QDir::cleanPath(QCoreApplication::applicationDirPath() +
+                               QStringLiteral("/../share/fis98100/reports"));
+    }
+
     void writeIni(const QByteArray& text) {
         QFile f(m_ini);
         QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
@@ -25,6 +32,8 @@ private slots:
     void initTestCase() {
         QVERIFY(m_dir.isValid());
         qputenv("XDG_DATA_HOME", m_dir.filePath(QStringLiteral("data")).toUtf8());
+        qunsetenv("FIS98100_REPORT_DIR");
+        qunsetenv("FIS98100_MODULE");
         m_ini = m_dir.filePath(QStringLiteral("fis.ini"));
     }
     void init() {
@@ -42,11 +51,57 @@ private slots:
             m_dir.filePath(QStringLiteral("data")) + QStringLiteral("/fis98100");
         QCOMPARE(Zelkora::DataDir(), dataDir);
         QCOMPARE(Zelkora::DatabaseLocation(), dataDir + QStringLiteral("/fis98100.fdb"));
-        // No reports folder in the data dir: the source tree's, when it has one.
-        const QString tree =
-            qEnvironmentVariable("FIS_SOURCE_DIR") + QStringLiteral("/database/reports");
-        QCOMPARE(Zelkora::ReportDir(),
-                 QFileInfo(tree).isDir() ? tree : dataDir + QStringLiteral("/reports"));
+        // No reports folder in the data dir: the one shipped beside the program, which the
+        // build tree has as an installed layout does.
+        QCOMPARE(Zelkora::ReportDir(), shippedReports());
+    }
+
+    // --report-dir, else [Reports] Dir, else FIS98100_REPORT_DIR, else <data dir>/reports when
+    // it exists, else the shipped folder.
+    void reportDirOrder() {
+        const QString own = Zelkora::DataDir() + QStringLiteral("/reports");
+        QVERIFY(QDir().mkpath(own));
+        QCOMPARE(Zelkora::ReportDir(), own);
+        qputenv("FIS98100_REPORT_DIR", "/env/reports");
+        QCOMPARE(Zelkora::ReportDir(), QStringLiteral("/env/reports"));
+        writeIni("[Reports]\nDir=/ini/reports\n");
+        QCOMPARE(Zelkora::ReportDir(), QStringLiteral("/ini/reports"));
+        Zelkora::SetCommandLine({QStringLiteral("--report-dir=/cli/reports")});
+        QCOMPARE(Zelkora::ReportDir(), QStringLiteral("/cli/reports"));
+        Zelkora::SetCommandLine({});
+        qunsetenv("FIS98100_REPORT_DIR");
+        QFile::remove(m_ini);
+        QVERIFY(QDir(own).removeRecursively());
+        QCOMPARE(Zelkora::ReportDir(), shippedReports());
+    }
+
+    // The build copies every definition of database/reports into the shipped folder.
+    void buildTreeShipsTheDefinitions() {
+        const QDir source(qEnvironmentVariable("FIS_SOURCE_DIR") +
+                          QStringLiteral("/database/reports"));
+        QVERIFY(source.exists());
+        QDirIterator it(source.path(), QDir::Files, QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            const QString file = it.next();
+            const QString rel = source.relativeFilePath(file);
+            if (rel == QLatin1String(".gitkeep") || rel == QLatin1String("README.md"))
+                continue;
+            QFile a(file), b(shippedReports() + QLatin1Char('/') + rel);
+            QVERIFY2(a.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly), qPrintable(rel));
+            QVERIFY2(a.readAll() == b.readAll(), qPrintable(rel));
+        }
+    }
+
+    // [Modules] <code>, else <CODE>_MODULE.
+    void modulePathFromEnvironment() {
+        QCOMPARE(Zelkora::ModulePath(QStringLiteral("FIS98100")), QString());
+        qputenv("FIS98100_MODULE", "/env/libfis98100.so");
+        QCOMPARE(Zelkora::ModulePath(QStringLiteral("fis98100")),
+                 QStringLiteral("/env/libfis98100.so"));
+        writeIni("[Modules]\nFIS98100=/ini/libfis98100.so\n");
+        QCOMPARE(Zelkora::ModulePath(QStringLiteral("FIS98100")),
+                 QStringLiteral("/ini/libfis98100.so"));
+        qunsetenv("FIS98100_MODULE");
     }
 
     void valuesFromIni() {

@@ -13,6 +13,7 @@
 #include "screen/Cli_Fis98100.h"
 
 #include <QAction>
+#include <QDir>
 #include <QFile>
 #include <QMdiArea>
 #include <QMdiSubWindow>
@@ -144,6 +145,20 @@ private slots:
                  qPrintable(lib.ErrorText()));
         QVERIFY(!lib.Loaded());
         QVERIFY(lib.PackageInfo() == nullptr);
+    }
+
+    // Beside the executable, else the installed layout's lib/fis98100; with neither, the path
+    // beside (the error then names it).
+    void defaultPathFollowsTheInstalledLayout() {
+        const QString bin = m_dir.filePath(QStringLiteral("prefix/bin"));
+        const QString lib = m_dir.filePath(QStringLiteral("prefix/lib/fis98100"));
+        QVERIFY(QDir().mkpath(bin) && QDir().mkpath(lib));
+        const QString name = QStringLiteral("libfis98100.so");
+        QCOMPARE(TModuleLibrary::DefaultPath(name, bin), bin + QLatin1Char('/') + name);
+        QVERIFY(QFile(lib + QLatin1Char('/') + name).open(QIODevice::WriteOnly));
+        QCOMPARE(TModuleLibrary::DefaultPath(name, bin), lib + QLatin1Char('/') + name);
+        QVERIFY(QFile(bin + QLatin1Char('/') + name).open(QIODevice::WriteOnly));
+        QCOMPARE(TModuleLibrary::DefaultPath(name, bin), bin + QLatin1Char('/') + name);
     }
 
     void twoEntriesOneScreen() {

@@ -11,6 +11,7 @@
 #include "host/SearchButton.h"
 #include "host/Zelkora.h"
 #include "host/core/HostExceptions.h"
+#include "protocol/Records.h"
 #include "screen/Cli_Fis98100.h"
 
 #include <QAction>
@@ -27,33 +28,6 @@
 
 namespace {
 
-// The note record as the server sends it.
-QList<TPacketField> noteFields() {
-    using T = TFieldType;
-    return {{"DSHISTGUIAPAGDOC", T::String, 255},
-            {"NRNOTAFISC", T::String, 20},
-            {"EMITENTE", T::String, 50},
-            {"CDRECEGUIA", T::String, 4},
-            {"CDSERIE", T::String, 5},
-            {"NRLANCTONF", T::String, 10},
-            {"CDFILIAL", T::String, 4},
-            {"IDCHECK", T::FixedChar, 1},
-            {"VRIMPOSTONF", T::Float, 0},
-            {"IDENTRSAIDOP", T::String, 7},
-            {"NRINSJUR", T::String, 20},
-            {"CDINSCESTA", T::String, 16},
-            {"CDINSCMUNI", T::String, 16},
-            {"VRNOTAFISC", T::Float, 0},
-            {"VRMULTAGUIA", T::Float, 0},
-            {"VRJUROGUIA", T::Float, 0},
-            {"DTVENCGUIA", T::DateTime, 0},
-            {"NRLANCTONFDARF", T::String, 10},
-            {"IDSTATUSGUIA", T::String, 2},
-            {"IDINSJUR", T::String, 1},
-            {"DTENTRSAID", T::DateTime, 0},
-            {"CDFILIOPER", T::String, 4}};
-}
-
 struct TNote {
     QString check = QStringLiteral("U");
     QString status = QStringLiteral("N");
@@ -63,7 +37,7 @@ struct TNote {
 
 TDataPacket notesPacket(const QList<TNote>& notes) {
     TDataPacket p;
-    p.fields = noteFields();
+    p.fields = FisProtocol::notaFiscalFields();
     int n = 0;
     for (const TNote& t : notes) {
         ++n;
@@ -125,7 +99,7 @@ TDataPacket demoNotes(const QSqlDatabase& db, const QString& empresa, const QStr
     if (!q.exec())
         throw EHostError(q.lastError().text());
     TDataPacket p;
-    p.fields = noteFields();
+    p.fields = FisProtocol::notaFiscalFields();
     while (q.next()) {
         QVariantList row;
         for (int i = 0; i < p.fields.size(); ++i) {

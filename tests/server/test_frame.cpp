@@ -1,5 +1,6 @@
 // Frame codec, key-list parsing and barcode checks: the pure parts of the server protocol.
-#include "Methods.h"
+#include "Notes.h"
+#include "PayableChecks.h"
 #include "core/Frame.h"
 #include "core/HostExceptions.h"
 #include "core/Services.h"

@@ -21,7 +21,7 @@ class TestSaveGuide : public QObject {
         QCborArray args{filial, lancto, tax,  QStringLiteral("S"), multa,
                         juros,  venc,   hist, QString(),           receita};
         try {
-            TFisMethods(m_db).call(QStringLiteral("setDarfDoc"), args);
+            FisServer::setDarfDoc(m_db, args);
         } catch (const EHostError& e) {
             return e.text();
         }

@@ -1,4 +1,4 @@
-#include "Protocol.h"
+#include "MethodTable.h"
 
 namespace FisProtocol {
 
@@ -16,17 +16,23 @@ const QList<MethodSpec>& methods() {
     constexpr ArgSpec D{ArgKind::Double, false};
     constexpr ArgSpec T{ArgKind::DateTime, false};
     constexpr ArgSpec P{ArgKind::Packet, false};
+    using M = MethodId;
     static const QList<MethodSpec> all{
-        {QStringLiteral("GetTipoOper"), {R}},
-        {QStringLiteral("GetSerie"), {S, S, S, R}},
-        {QStringLiteral("GetNotaFiscal"), {S, S, S, R, R, R, T, T, T, T, R, S}},
-        {QStringLiteral("setDarfDoc"), {S, S, R, S, D, D, S, S, S, S}},
-        {QStringLiteral("GetParamFiscal"), {}},
-        {QStringLiteral("GeraContaPagar"), {S, R, P, R, R, S}},
-        {QStringLiteral("GetVdCodRece"), {S, S}},
-        {QStringLiteral("GetCodRecePad"), {S}},
+        {M::GetTipoOper, QStringLiteral("GetTipoOper"), {R}},
+        {M::GetSerie, QStringLiteral("GetSerie"), {S, S, S, R}},
+        {M::GetNotaFiscal, QStringLiteral("GetNotaFiscal"), {S, S, S, R, R, R, T, T, T, T, R, S}},
+        {M::setDarfDoc, QStringLiteral("setDarfDoc"), {S, S, R, S, D, D, S, S, S, S}},
+        {M::GetParamFiscal, QStringLiteral("GetParamFiscal"), {}},
+        {M::GeraContaPagar, QStringLiteral("GeraContaPagar"), {S, R, P, R, R, S}},
+        {M::GetVdCodRece, QStringLiteral("GetVdCodRece"), {S, S}},
+        {M::GetCodRecePad, QStringLiteral("GetCodRecePad"), {S}},
     };
     return all;
+}
+
+const MethodSpec& method(MethodId id) {
+    // The table lists the methods in the order of MethodId.
+    return methods()[int(id)];
 }
 
 const MethodSpec* findMethod(const QString& name) {

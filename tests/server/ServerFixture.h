@@ -1,0 +1,67 @@
+#pragma once
+// The application server as a separate process on a fresh demo database, with the helpers the
+// server tests of every method family share: the database as an oracle, the notes it holds,
+// typed and raw calls, and a colleague's transaction holding a guide's row.
+#include "Connection.h"
+#include "core/DataPacket.h"
+#include "core/ServerAnswer.h"
+
+#include <QCborArray>
+#include <QCborMap>
+#include <QDate>
+#include <QObject>
+#include <QProcess>
+#include <QSqlDatabase>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+
+// The object name as it travels, spelled out: the tests pin the wire, not the constant.
+inline const QString kObject = QStringLiteral("Fis98100.rdmCriaEmissaoDarfDoc");
+
+struct TNote {
+    QString filial, lancto, empresa, ie, im, es, tipo, serie, insc, imposto, status;
+    QDate emi, ent;
+    double valor = 0;
+    QString key() const { return filial + QLatin1Char('/') + lancto; }
+};
+
+struct TFilter {
+    QString emp, ie, im, flag = QStringLiteral("T"), series, tipos, insc,
+                         tax = QStringLiteral("01");
+    QDate entIni, entFim, emiIni, emiFim;
+};
+Q_DECLARE_METATYPE(TFilter)
+
+inline QDateTime dt(const QDate& d) {
+    return d.isValid() ? QDateTime(d, QTime(0, 0)) : QDateTime();
+}
+
+class TServerFixture : public QObject {
+    Q_OBJECT
+protected:
+    // Creates the demo database (300 notes), starts fis98100-server on a free port and connects.
+    void startServer();
+    void stopServer();
+
+    QSqlDatabase db();
+    QList<TNote> notes(const QString& where = {});
+    int count(const QString& sql);
+    TServerAnswer notaFiscal(const TFilter& f);
+    QList<QVariantList> rowsOf(const TServerAnswer& a, TDataPacket* packet = nullptr);
+    QCborMap rawCall(QTcpSocket& s, const QByteArray& wire, bool* closed = nullptr);
+    QByteArray request(qint64 id, const QString& method, const QCborArray& args,
+                       const QString& object = kObject);
+    TDataPacket payable(const TNote& n, double multa, double juros, const QString& bar,
+                        const QString& line);
+    QVariantList noteRow(const TNote& n, TDataPacket* packet = nullptr);
+    void callWhileRowHeld(const QString& holdSql, const QString& method, const QCborArray& args,
+                          QCborMap* answer, bool* waited);
+
+    QTemporaryDir m_dir;
+    QString m_location;
+    QProcess m_server;
+    QString m_log;
+    int m_port = 0;
+    TNetConnection m_con;
+    QList<TNote> m_all;
+};
