@@ -14,6 +14,7 @@
 
 #include <QPixmap>
 #include <QString>
+#include <QVariantList>
 
 class QVBoxLayout;
 class TNetConnection;
@@ -117,10 +118,57 @@ public:
     void sbtFiltroClick(QObject* Sender);
     void sbtVerificarClick(QObject* Sender);
     void sbtProcurarClick(QObject* Sender);
+    // Menu items: each forwards to its button's handler.
+    void mnuImprimirClick(QObject* Sender);
+    void mnuVisualizarClick(QObject* Sender);
+    void mnuSalvarComoClick(QObject* Sender);
+    void mnuConfigImpressClick(QObject* Sender);
+    void mnuFecharClick(QObject* Sender);
+    void mnuAtualizarClick(QObject* Sender);
+    void mnuProcurarClick(QObject* Sender);
+    void mnuFiltroClick(QObject* Sender);
+
+    // ---- focus rules (FocusRules.cpp) ----
+    void grbDadosRelEnter();
+    void cbbReportNamesEnter();
+    void dbgPadraoEnter();
+
+    // ---- revenue code (RevenueCode.cpp) ----
+    TClientDataSet* cdsVd_CodRece = nullptr; // answer of GetVdCodRece
+    TClientDataSet* cdsCodRece = nullptr;    // answer of GetCodRecePad, listed by the search
+    TDataSource* dtsCodRece = nullptr;
+    // Checks and normalises the revenue code of the note being edited against the loaded tax.
+    void Vd_CodRece();
+    void dbgPadraoEditButtonClick(QObject* Sender);
+
+    // ---- saving (Saving.cpp) ----
+    // The tax the worksheet's notes were loaded for: every revenue-code check and every stored
+    // guide uses it, whatever the filter dialog holds now.
+    QString LoadedTax() const;
+    QString m_loadedTax;
+    void cdsNotaFiscalBeforePost(TDataSet* DataSet);
+    void cdsNotaFiscalAfterPost(TDataSet* DataSet);
+    void cdsNotaFiscalAfterScroll(TDataSet* DataSet);
+    // The company text the loaded notes belong to (recorded when they are loaded).
+    QString NotesCompany() const { return m_notesCompany; }
 
 protected:
     // The screen's buttons before sbtCancel (Commands.cpp).
     void CreateBarButtons() override;
+
+private:
+    // Set-up of the parts above, run by CreateWorksheet.
+    void CreateRevenueCode();
+    void CreateSaving();
+    void CreateFocusRules();
+    // Whether the pending edit changed a guide field (a tick alone stores nothing).
+    bool guideChanged() const;
+    // Empties the worksheet when the company box no longer names the notes' company.
+    void dropNotesOfAnotherCompany();
+    QString m_notesCompany;
+    QVariantList m_guideBeforeEdit; // guide fields of the note as its edit began
+    bool m_storeGuide = false;      // set by the before-post handler for the after-post one
+    bool m_checking = false;        // the before-post checks are running
 };
 
 namespace Cli_Fis98100 {

@@ -4,6 +4,7 @@
 #include "host/Components.h"
 #include "host/DBGrid.h"
 #include "host/DataSet.h"
+#include "host/HostDialogs.h"
 #include "host/HostGuard.h"
 
 #include <QAction>
@@ -25,32 +26,32 @@ void CreateMenus(TfrmEmissaoDarfDoc* f) {
     f->mnuOperac = f->mnuMenu->addMenu(QString::fromUtf8("&Operação"));
     f->mnuOperac->setObjectName(QStringLiteral("mnuOperac"));
     item(f->mnuOperac, f->mnuImprimir, "mnuImprimir", "&Imprimir",
-         QKeySequence(QStringLiteral("Ctrl+I")), false, [f] { f->sbtPrintClick(f->sbtPrint); });
+         QKeySequence(QStringLiteral("Ctrl+I")), false,
+         [f] { f->mnuImprimirClick(f->mnuImprimir); });
     item(f->mnuOperac, f->mnuVisualizar, "mnuVisualizar", "&Visualizar Impressão",
-         QKeySequence(QStringLiteral("Ctrl+P")), false, [f] { f->sbtPreviewClick(f->sbtPreview); });
+         QKeySequence(QStringLiteral("Ctrl+P")), false,
+         [f] { f->mnuVisualizarClick(f->mnuVisualizar); });
     item(f->mnuOperac, f->mnuSalvarComo, "mnuSalvarComo", "&Salvar Como",
          QKeySequence(QStringLiteral("Ctrl+S")), false,
-         [f] { f->sbtSalvarComoClick(f->sbtSalvarComo); });
+         [f] { f->mnuSalvarComoClick(f->mnuSalvarComo); });
     item(f->mnuOperac, f->mnuConfigImpress, "mnuConfigImpress", "&Configurar Impressora",
          QKeySequence(QStringLiteral("Ctrl+F")), true,
-         [f] { f->sbtConfigImprClick(f->sbtConfigImpr); });
+         [f] { f->mnuConfigImpressClick(f->mnuConfigImpress); });
     f->mnuOperac->addSeparator()->setObjectName(QStringLiteral("N2"));
-    // The base form closes the screen when the cancel button is the sender.
     item(f->mnuOperac, f->mnuFechar, "mnuFechar", "Fecha&r",
-         QKeySequence(QStringLiteral("Ctrl+F4")), true,
-         [f] { f->sbtReportEditClick(f->sbtCancel); });
+         QKeySequence(QStringLiteral("Ctrl+F4")), true, [f] { f->mnuFecharClick(f->mnuFechar); });
 
     f->mnuManutencao = f->mnuMenu->addMenu(QString::fromUtf8("&Manutenção"));
     f->mnuManutencao->setObjectName(QStringLiteral("mnuManutencao"));
     item(f->mnuManutencao, f->mnuAtualizar, "mnuAtualizar", "&Atualizar", QKeySequence(Qt::Key_F5),
-         true, [f] { f->sbtVerificarClick(f->sbtVerificar); });
+         true, [f] { f->mnuAtualizarClick(f->mnuAtualizar); });
     f->mnuAtualizar->setToolTip(QStringLiteral("Atualizar"));
     item(f->mnuManutencao, f->mnuProcurar, "mnuProcurar", "&Procurar", QKeySequence(Qt::Key_F6),
-         true, [f] { f->sbtProcurarClick(f->sbtProcurar); });
+         true, [f] { f->mnuProcurarClick(f->mnuProcurar); });
     f->mnuProcurar->setToolTip(QStringLiteral("Procurar"));
     f->mnuManutencao->addSeparator()->setObjectName(QStringLiteral("N1"));
     item(f->mnuManutencao, f->mnuFiltro, "mnuFiltro", "&Filtrar Notas",
-         QKeySequence(QStringLiteral("Ctrl+L")), true, [f] { f->sbtFiltroClick(f->sbtFiltro); });
+         QKeySequence(QStringLiteral("Ctrl+L")), true, [f] { f->mnuFiltroClick(f->mnuFiltro); });
 }
 
 } // namespace Worksheet
@@ -115,4 +116,40 @@ void TfrmEmissaoDarfDoc::sbtFiltroClick(QObject*) {
 
 void TfrmEmissaoDarfDoc::sbtVerificarClick(QObject*) {}
 
-void TfrmEmissaoDarfDoc::sbtProcurarClick(QObject*) {}
+void TfrmEmissaoDarfDoc::sbtProcurarClick(QObject*) {
+    Procura(cdsNotaFiscal);
+}
+
+// The menu items run what their buttons run, with the button as the sender.
+void TfrmEmissaoDarfDoc::mnuImprimirClick(QObject*) {
+    sbtPrintClick(sbtPrint);
+}
+
+void TfrmEmissaoDarfDoc::mnuVisualizarClick(QObject*) {
+    sbtPreviewClick(sbtPreview);
+}
+
+void TfrmEmissaoDarfDoc::mnuSalvarComoClick(QObject*) {
+    sbtSalvarComoClick(sbtSalvarComo);
+}
+
+void TfrmEmissaoDarfDoc::mnuConfigImpressClick(QObject*) {
+    sbtConfigImprClick(sbtConfigImpr);
+}
+
+// The base form closes the screen when the cancel button is the sender.
+void TfrmEmissaoDarfDoc::mnuFecharClick(QObject*) {
+    sbtReportEditClick(sbtCancel);
+}
+
+void TfrmEmissaoDarfDoc::mnuAtualizarClick(QObject*) {
+    sbtVerificarClick(sbtVerificar);
+}
+
+void TfrmEmissaoDarfDoc::mnuProcurarClick(QObject*) {
+    sbtProcurarClick(sbtProcurar);
+}
+
+void TfrmEmissaoDarfDoc::mnuFiltroClick(QObject*) {
+    sbtFiltroClick(sbtFiltro);
+}

@@ -168,6 +168,18 @@ void CreateCompanyControls(TfrmEmissaoDarfDoc* f) {
     };
 }
 
+void TrackFocusReason(QWidget* w) {
+    w->installEventFilter(new TFocusReasonFilter(w));
+}
+
+bool IsClerkMove(const QWidget* w) {
+    return isClerkMove(w);
+}
+
+bool InFocusDance(const TfrmEmissaoDarfDoc* f) {
+    return f->medCdEmpresa->property(kFocusDance).toBool();
+}
+
 } // namespace Worksheet
 
 void TfrmEmissaoDarfDoc::btnPesqEmpresaBeforePesq() {
@@ -183,6 +195,9 @@ void TfrmEmissaoDarfDoc::btnPesqEmpresaAfterPesq() {
 
 void TfrmEmissaoDarfDoc::medCdEmpresaChange() {
     edtNmEmpresa->clear();
+    // The box can keep the focus across a dialog or a window switch, so its enter rule has not
+    // run: notes of one company must never show under another's code.
+    dropNotesOfAnotherCompany();
 }
 
 void TfrmEmissaoDarfDoc::medCdEmpresaEnter() {

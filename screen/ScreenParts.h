@@ -3,6 +3,7 @@
 #include <QColor>
 #include <QPixmap>
 
+class QWidget;
 class TfrmEmissaoDarfDoc;
 
 namespace Worksheet {
@@ -19,5 +20,13 @@ QPixmap PaintLight(const QColor& lit);
 void CreateCompanyControls(TfrmEmissaoDarfDoc* form);
 // mnuMenu: "Operação" and "Manutenção".
 void CreateMenus(TfrmEmissaoDarfDoc* form);
+
+// Focus moves (Company.cpp). Remembers why w gains or loses the focus, for IsClerkMove.
+void TrackFocusReason(QWidget* w);
+// Whether w's last focus change was the clerk moving within the screen, not a dialog or another
+// window taking the focus and giving it back.
+bool IsClerkMove(const QWidget* w);
+// True while a failed company check moves the focus out of the code box and back.
+bool InFocusDance(const TfrmEmissaoDarfDoc* form);
 
 } // namespace Worksheet

@@ -162,6 +162,9 @@ void TfrmEmissaoDarfDoc::CreateWorksheet() {
 
     Worksheet::CreateCompanyControls(this);
     Worksheet::CreateMenus(this);
+    CreateRevenueCode();
+    CreateSaving();
+    CreateFocusRules();
 }
 
 const QPixmap* TfrmEmissaoDarfDoc::CellPicture(const QString& fieldName, const QString& value,

@@ -8,6 +8,8 @@
 
 #include <QDate>
 #include <QStringList>
+#include <QVariantList>
+#include <cmath>
 
 namespace FisServer {
 
@@ -75,44 +77,58 @@ void requireNote(QSqlDatabase& db, const TGuide& g) {
             QStringLiteral("%1: nota fiscal %2/%3 não encontrada.").arg(M, g.filial, g.lancto));
 }
 
-// Reads the guide's row with a row lock (a colleague's transaction on it makes this wait, then
-// meet the conflict). An issued guide keeps its due date, revenue code and history. False when
-// the note has no row for the tax yet.
-bool lockGuide(QSqlDatabase& db, const TGuide& g) {
-    TQuery cur(db, QStringLiteral("SELECT IDSTATUSGUIA, DTVENCGUIA, CDRECEGUIA,"
-                                  " DSHISTGUIAPAGDOC FROM IMPOSTONF WHERE CDFILIAL = ?"
-                                  " AND NRLANCTONF = ? AND CDIMPOSTONFE = ? WITH LOCK"));
-    cur.bind(g.filial).bind(g.lancto).bind(g.imposto).exec(QStringLiteral("ler a guia"));
-    if (!cur.next(QStringLiteral("ler a guia")))
-        return false;
-    if (cur.text(0) == QLatin1String("S")) {
-        QStringList changed;
-        if (cur.value(1).toDate() != g.venc.toDate())
-            changed << QStringLiteral("vencimento");
-        if (cur.text(2).trimmed() != g.receita)
-            changed << QStringLiteral("código da receita");
-        if (cur.text(3) != g.hist)
-            changed << QStringLiteral("histórico");
-        if (!changed.isEmpty())
-            throw EHostError(
-                QStringLiteral("%1: a guia da nota %2/%3 já foi emitida; %4 não pode ser alterado.")
-                    .arg(M, g.filial, g.lancto, changed.join(QStringLiteral(", "))));
-    }
-    cur.finish();
-    return true;
+// Why a save of g must be refused, empty when it may go on; cur is the guide's row (its status,
+// due date, revenue code, history, tax amount, fine, interest), invalid when the note has none
+// for the tax. A note without an amount of the tax has no guide: a row made up for it would
+// carry a payable of R$ 0,00. An issued guide keeps every field its payable and barcode were
+// built from; sending the same values again is no change.
+QString guideRefusal(const TGuide& g, bool exists, const QVariantList& cur) {
+    if (!exists || !(cur[4].toDouble() > 0))
+        return QStringLiteral("%1: a nota %2/%3 não tem valor do imposto %4; não há guia a "
+                              "gravar para ela.")
+            .arg(M, g.filial, g.lancto, g.imposto);
+    if (cur[0].toString() != QLatin1String("S"))
+        return QString();
+    auto centavos = [](double v) { return std::llround(v * 100); };
+    QStringList changed;
+    if (centavos(cur[5].toDouble()) != centavos(g.multa))
+        changed << QStringLiteral("valor da multa");
+    if (centavos(cur[6].toDouble()) != centavos(g.juros))
+        changed << QStringLiteral("valor dos juros");
+    if (cur[1].toDate() != g.venc.toDate())
+        changed << QStringLiteral("vencimento");
+    if (cur[2].toString().trimmed() != g.receita)
+        changed << QStringLiteral("código da receita");
+    if (cur[3].toString() != g.hist)
+        changed << QStringLiteral("histórico");
+    if (changed.isEmpty())
+        return QString();
+    return QStringLiteral("%1: a guia da nota %2/%3 já foi emitida; %4 não pode ser alterado.")
+        .arg(M, g.filial, g.lancto, changed.join(QStringLiteral(", ")));
 }
 
-void writeGuide(QSqlDatabase& db, const TGuide& g, bool exists) {
-    TQuery w(
-        db,
-        exists
-            ? QStringLiteral("UPDATE IMPOSTONF SET VRMULTAGUIA = ?, VRJUROGUIA = ?, DTVENCGUIA = ?,"
-                             " DSHISTGUIAPAGDOC = ?, NRLANCTONFDARF = ?, CDRECEGUIA = ?"
-                             " WHERE CDFILIAL = ? AND NRLANCTONF = ? AND CDIMPOSTONFE = ?")
-            : QStringLiteral("INSERT INTO IMPOSTONF (VRMULTAGUIA, VRJUROGUIA, DTVENCGUIA,"
-                             " DSHISTGUIAPAGDOC, NRLANCTONFDARF, CDRECEGUIA, CDFILIAL, NRLANCTONF,"
-                             " CDIMPOSTONFE, VRIMPOSTONF, IDSTATUSGUIA)"
-                             " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, 0, 'N')"));
+// Reads the guide's row with a row lock (a colleague's transaction on it makes this wait, then
+// meet the conflict) and refuses what guideRefusal refuses.
+void lockGuide(QSqlDatabase& db, const TGuide& g) {
+    TQuery cur(db, QStringLiteral("SELECT IDSTATUSGUIA, DTVENCGUIA, CDRECEGUIA,"
+                                  " DSHISTGUIAPAGDOC, VRIMPOSTONF, VRMULTAGUIA, VRJUROGUIA"
+                                  " FROM IMPOSTONF WHERE CDFILIAL = ?"
+                                  " AND NRLANCTONF = ? AND CDIMPOSTONFE = ? WITH LOCK"));
+    cur.bind(g.filial).bind(g.lancto).bind(g.imposto).exec(QStringLiteral("ler a guia"));
+    const bool exists = cur.next(QStringLiteral("ler a guia"));
+    QVariantList row;
+    for (int i = 0; exists && i < 7; ++i)
+        row << cur.value(i);
+    if (const QString why = guideRefusal(g, exists, row); !why.isEmpty())
+        throw EHostError(why);
+    cur.finish();
+}
+
+void writeGuide(QSqlDatabase& db, const TGuide& g) {
+    TQuery w(db,
+             QStringLiteral("UPDATE IMPOSTONF SET VRMULTAGUIA = ?, VRJUROGUIA = ?, DTVENCGUIA = ?,"
+                            " DSHISTGUIAPAGDOC = ?, NRLANCTONFDARF = ?, CDRECEGUIA = ?"
+                            " WHERE CDFILIAL = ? AND NRLANCTONF = ? AND CDIMPOSTONFE = ?"));
     w.bind(g.multa).bind(g.juros).bind(g.venc).bind(textOrNull(g.hist)).bind(textOrNull(g.nrDarf));
     w.bind(textOrNull(g.receita)).bind(g.filial).bind(g.lancto).bind(g.imposto);
     w.exec(QStringLiteral("gravar a guia"));
@@ -126,8 +142,8 @@ TMethodResult setDarfDoc(QSqlDatabase& db, QCborArray& args) {
     // what the colleague left (an issued guide keeps its rules) and saves: the later save wins.
     const TRetried<TMethodResult> saved = retryOnConflict<TMethodResult>(db, [&](TTransaction& tr) {
         requireNote(db, g);
-        const bool exists = lockGuide(db, g);
-        writeGuide(db, g, exists);
+        lockGuide(db, g);
+        writeGuide(db, g);
         tr.commit(QStringLiteral("%1: não foi possível gravar a guia da nota %2/%3")
                       .arg(M, g.filial, g.lancto));
         return TMethodResult::done();

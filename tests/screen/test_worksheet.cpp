@@ -198,6 +198,8 @@ private slots:
 
         SetHostDialogs(&m_dialogs);
         m_form = CreateForm<TfrmEmissaoDarfDoc>();
+        // A known company: entering the grid checks it.
+        m_form->medCdEmpresa->SetText(QStringLiteral("01"));
         m_form->resize(1046, 440);
         m_form->show();
         m_form->activateWindow();
@@ -573,8 +575,9 @@ private slots:
         QFETCH(QString, name);
         m_form->medCdEmpresa->SetText(QStringLiteral("01"));
         focus(grid());
-        load(checks({QStringLiteral("U")}));
+        // Notes loaded under the code checked (a changed code would discard them).
         m_form->medCdEmpresa->SetText(code);
+        load(checks({QStringLiteral("U")}));
         m_dialogs.clear();
         bool threw = false;
         try {
@@ -668,10 +671,14 @@ private slots:
         QFETCH(QStringList, errors);
         m_form->medCdEmpresa->SetText(QStringLiteral("01"));
         focus(grid());
+        // Notes loaded under the code checked (a changed code would discard them).
+        m_form->medCdEmpresa->SetText(company);
         load(checks({QStringLiteral("U"), QStringLiteral("U")}));
         int posted = 0;
         double fine = 0;
         int companyChecks = 0;
+        const auto screenBeforePost = cds()->BeforePost;
+        const auto screenAfterPost = cds()->AfterPost;
         cds()->BeforePost = [&](TDataSet*) {
             if (++companyChecks > 5)
                 QFAIL("the company check runs again and again");
@@ -684,11 +691,10 @@ private slots:
         cds()->Edit();
         if (change)
             field("VRMULTAGUIA")->setAsFloat(2.5);
-        m_form->medCdEmpresa->SetText(company);
         m_dialogs.clear();
         focus(m_form->medCdEmpresa);
-        cds()->BeforePost = nullptr;
-        cds()->AfterPost = nullptr;
+        cds()->BeforePost = screenBeforePost;
+        cds()->AfterPost = screenAfterPost;
         QCOMPARE(posted, posts);
         if (posts)
             QCOMPARE(fine, 2.5);

@@ -113,8 +113,8 @@ void TestGuide::issuedGuideLocksDueDateRevenueHistory_data() {
     QTest::addColumn<QString>("change");
     QTest::addColumn<bool>("accepted");
     QTest::newRow("nada") << "" << true;
-    QTest::newRow("multa") << "multa" << true;
-    QTest::newRow("juros") << "juros" << true;
+    QTest::newRow("multa") << "multa" << false;
+    QTest::newRow("juros") << "juros" << false;
     QTest::newRow("vencimento") << "vencimento" << false;
     QTest::newRow("vencimento vazio") << "sem vencimento" << false;
     QTest::newRow("receita") << "receita" << false;
