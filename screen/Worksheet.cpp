@@ -175,6 +175,7 @@ void TfrmEmissaoDarfDoc::CreateWorksheet() {
 
     Worksheet::CreateCompanyControls(this);
     Worksheet::CreateMenus(this);
+    CreateFilterLink();
 }
 
 const QPixmap* TfrmEmissaoDarfDoc::CellPicture(const QString& fieldName, const QString& value,
