@@ -258,10 +258,18 @@ void TfrmFiltroEmissaodarfDoc::CreateLookups() {
     watchExit(medCdImposto, [this] { medCdImpostoExit(); });
     watchExit(medInscEsta, [this] { medInscEstaExit(); });
     watchExit(medInscMuni, [this] { medInscMuniExit(); });
-    watchExit(medCliente, [this] { Vd_Cliente(); })->OnEnter = [this] { unmask(medCliente); };
-    watchExit(medFornecedor, [this] { Vd_Fornecedor(); })->OnEnter = [this] {
-        unmask(medFornecedor);
+    // In the field the clerk types digits; leaving it formats a known registration.
+    auto plainWhileTyping = [](TMaskEdit* box, QLineEdit* name) {
+        return [box, name] {
+            const QString shown = name->text();
+            unmask(box);
+            name->setText(shown);
+        };
     };
+    watchExit(medCliente, [this] { Vd_Cliente(); })->OnEnter =
+        plainWhileTyping(medCliente, edtNmCliente);
+    watchExit(medFornecedor, [this] { Vd_Fornecedor(); })->OnEnter =
+        plainWhileTyping(medFornecedor, edtNmFornecedor);
     watchExit(depEmiIni, [this] { depEmiIniExit(); });
     watchExit(depEmiFim, [this] { depEmiFimExit(); });
     watchExit(depEntIni, [this] { depEntIniExit(); });
