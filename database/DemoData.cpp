@@ -542,26 +542,14 @@ DemoSummary fillDemoData(QSqlDatabase db, const DemoOptions& options) {
             if (t.payable)
                 payableTaxes.insert(t.code);
 
-        for (int n = 0; n < noteCount; ++n) {
-            int w = rng.between(1, totalWeight);
-            Company* company = &companies.first();
-            for (Company& c : companies) {
-                if ((w -= c.weight) <= 0) {
-                    company = &c;
-                    break;
-                }
-            }
+        // One note and its taxes. allTaxes: every federal tax the note's kind can carry, so
+        // that no tax is left to chance.
+        auto addNote = [&](Company* company, bool exit, bool customer, const QString& opType,
+                           const QDate& emission, const QDate& entrySaid, bool allTaxes) {
             const QString branch = rng.pick(company->branches);
             const QString operBranch = rng.chance(85) ? branch : rng.pick(company->branches);
             const QString entry = Ajusta(QString::number(++nextEntry[branch]), 10);
-            const bool exit = rng.chance(45);
-            const bool customer = exit ? rng.chance(85) : rng.chance(15);
             const Party& party = customer ? rng.pick(customers) : rng.pick(suppliers);
-            QString opType;
-            if (exit)
-                opType = !customer ? "03" : rng.pick(QStringList{"01", "01", "02", "20"});
-            else
-                opType = customer ? "03" : rng.pick(QStringList{"01", "02", "02", "10"});
             const bool service = opType == QLatin1String("10") || opType == QLatin1String("20");
 
             QString series, ie, im, number;
@@ -575,10 +563,6 @@ DemoSummary fillDemoData(QSqlDatabase db, const DemoOptions& options) {
                 series = rng.pick(entrySeries);
                 number = QString::number(rng.between(1, 999999));
             }
-            const QDate emission = anchor.addDays(-rng.between(0, 182));
-            QDate entrySaid = emission.addDays(rng.between(0, 5));
-            if (entrySaid > anchor)
-                entrySaid = anchor;
             // Log-uniform between R$ 50,00 and R$ 250.000,00.
             const double logValue = std::log(5000.0) + (std::log(25000000.0) - std::log(5000.0)) *
                                                            rng.between(0, 1000000) / 1000000.0;
@@ -600,7 +584,7 @@ DemoSummary fillDemoData(QSqlDatabase db, const DemoOptions& options) {
             if (!service && ((exit && opType == QLatin1String("01")) ||
                              (!exit && opType == QLatin1String("02"))))
                 noteTaxes.append({"01", rng.pick(QList<int>{50, 80, 100})});
-            if (rng.chance(85)) {
+            if (rng.chance(85) || (allTaxes && !service)) {
                 noteTaxes.append({"05", 17});
                 noteTaxes.append({"06", 76});
             }
@@ -642,6 +626,54 @@ DemoSummary fillDemoData(QSqlDatabase db, const DemoOptions& options) {
                 impostoNf.add({branch, entry, tax, amount, fine, interest, due, history, revenue});
                 ++summary.noteTaxes;
             }
+        };
+
+        // A new clerk's first filter (the processing date's month up to that date) finds, for
+        // every company, entry and exit notes of every tax the filter offers: per company and
+        // kind one note of goods (IPI, PIS, COFINS) and one of services (IRRF, CSLL).
+        struct Guaranteed {
+            int company;
+            bool exit;
+            bool service;
+        };
+        QList<Guaranteed> guaranteed;
+        for (int c = 0; c < companies.size(); ++c)
+            for (bool exit : {false, true})
+                for (bool service : {false, true})
+                    guaranteed.append({c, exit, service});
+        guaranteed.resize(qMin(guaranteed.size(), qsizetype(noteCount)));
+
+        for (int n = 0; n < noteCount - int(guaranteed.size()); ++n) {
+            int w = rng.between(1, totalWeight);
+            Company* company = &companies.first();
+            for (Company& c : companies) {
+                if ((w -= c.weight) <= 0) {
+                    company = &c;
+                    break;
+                }
+            }
+            const bool exit = rng.chance(45);
+            const bool customer = exit ? rng.chance(85) : rng.chance(15);
+            QString opType;
+            if (exit)
+                opType = !customer ? "03" : rng.pick(QStringList{"01", "01", "02", "20"});
+            else
+                opType = customer ? "03" : rng.pick(QStringList{"01", "02", "02", "10"});
+            const QDate emission = anchor.addDays(-rng.between(0, 182));
+            QDate entrySaid = emission.addDays(rng.between(0, 5));
+            if (entrySaid > anchor)
+                entrySaid = anchor;
+            addNote(company, exit, customer, opType, emission, entrySaid, false);
+        }
+
+        const QDate monthStart = PriDiaMes(anchor);
+        for (const Guaranteed& g : std::as_const(guaranteed)) {
+            const QString opType = g.exit ? (g.service ? "20" : "01") : (g.service ? "10" : "02");
+            const QDate emission =
+                monthStart.addDays(rng.between(0, int(monthStart.daysTo(anchor))));
+            const QDate entrySaid =
+                emission.addDays(rng.between(0, int(qMin(qint64(5), emission.daysTo(anchor)))));
+            addNote(&companies[g.company], g.exit, g.exit, opType, emission, entrySaid, true);
         }
 
         nota.finish();

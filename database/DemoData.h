@@ -3,7 +3,8 @@
 //
 // The data set is deterministic: the same options give the same rows. Dates are laid out
 // backwards from options.anchor (default: today), so a clerk's default filter (the current
-// month) finds notes whatever day the database is made.
+// month) finds notes whatever day the database is made: every company has entry and exit notes
+// of every tax the filter offers between the first of the anchor's month and the anchor.
 #include <QDate>
 #include <QSqlDatabase>
 #include <QString>

@@ -1,6 +1,7 @@
 #include "Units.h"
 
 #include "filter/Cli_Fis98101.h"
+#include "filter/FilterTarget.h"
 #include "screen/Cli_Fis98100.h"
 
 namespace Cli_Fis98100 {
@@ -20,6 +21,7 @@ void Stop() {
     stChecked.clear();
     stGuiaEmit.clear();
     stRegistro.clear();
+    Cli_Fis98101::SetFilterTargetAccessor(nullptr);
 }
 
 int StartCount() {
@@ -41,6 +43,8 @@ void Start() {
 void Stop() {
     if (startCount == 0 || --startCount > 0)
         return;
+    // The dialog's code goes with the library: the dialog goes first.
+    DestroiFiltroEmissaoDarfDoc();
     stInscricao.clear();
     stCodTipoOper.clear();
     stEntrsaid.clear();

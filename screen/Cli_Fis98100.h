@@ -4,12 +4,14 @@
 //
 // The whole class lives in screen/, its members in files by concern: Cli_Fis98100.cpp
 // (construction, layout, lifecycle, server connection), Worksheet.cpp (note dataset and grid),
-// Company.cpp, Commands.cpp (buttons, menus, enabled states), Pictures.cpp.
+// Company.cpp, Commands.cpp (buttons, menus, enabled states), Pictures.cpp, Filter.cpp (the
+// filter dialog's side of the screen: opening it, refreshing, the loaded selection).
 //
 // Layout of the client area, top to bottom: panTopo (button bar panBotoes; the screen's buttons
 // go before sbtCancel through CreateBarButtons), grbDadosRel (height 76; QHBoxLayout holding
 // panReport first, the company widgets after it), Panel1 (fills the rest; QVBoxLayout, the grid
 // goes here).
+#include "filter/FilterTarget.h"
 #include "host/BaseForms.h"
 
 #include <QPixmap>
@@ -34,9 +36,10 @@ class TColumn;
 class TDataSet;
 class TDBGrid;
 class TField;
+class TFocusGroup;
 class TMaskEdit;
 
-class FIS_EXPORT TfrmEmissaoDarfDoc : public TfrmDadosGerRel {
+class FIS_EXPORT TfrmEmissaoDarfDoc : public TfrmDadosGerRel, public IFilterTarget {
     Q_OBJECT
 public:
     explicit TfrmEmissaoDarfDoc(QWidget* parent = nullptr);
@@ -145,12 +148,29 @@ public:
     // The tax the worksheet's notes were loaded for: every revenue-code check and every stored
     // guide uses it, whatever the filter dialog holds now.
     QString LoadedTax() const;
-    QString m_loadedTax;
     void cdsNotaFiscalBeforePost(TDataSet* DataSet);
     void cdsNotaFiscalAfterPost(TDataSet* DataSet);
     void cdsNotaFiscalAfterScroll(TDataSet* DataSet);
     // The company text the loaded notes belong to (recorded when they are loaded).
     QString NotesCompany() const { return m_notesCompany; }
+
+    // ---- filter (Filter.cpp) ----
+    // The filter as last confirmed in the dialog; its tax goes with every save and issue.
+    TRecordFilter RecordFilter;
+    // The clerk's focus entering and leaving grbDadosRel (OnEnter, OnExit).
+    TFocusGroup* grbDadosRelFocus = nullptr;
+    // Leaving the top group: the company check, then the filter dialog (queued by the focus
+    // helper, so it never opens inside the focus change).
+    void grbDadosRelExit();
+    // Links the screen with the filter dialog; called once by CreateWorksheet.
+    void CreateFilterLink();
+    QString FilterCompanyCode() const override;
+    TSocketConnection& FilterConnection() override;
+    TClientDataSet& FilterNotes() override;
+    TRecordFilter& FilterRecord() override { return RecordFilter; }
+    QString FilterLoadingCaption() const override;
+    QWidget* FilterBusyParent() override { return this; }
+    void FilterLoaded(bool ok) override;
 
 protected:
     // The screen's buttons before sbtCancel (Commands.cpp).
@@ -169,6 +189,7 @@ private:
     QVariantList m_guideBeforeEdit; // guide fields of the note as its edit began
     bool m_storeGuide = false;      // set by the before-post handler for the after-post one
     bool m_checking = false;        // the before-post checks are running
+    bool m_filterQueued = false;
 };
 
 namespace Cli_Fis98100 {

@@ -107,15 +107,7 @@ void TfrmEmissaoDarfDoc::dtsPadraoStateChange() {
     }
 }
 
-// The three commands open the filter, fetch the notes again and find a note. The filter dialog
-// and its confirmation are built separately; until they are in place these handlers run only
-// the company check the filter needs first.
-void TfrmEmissaoDarfDoc::sbtFiltroClick(QObject*) {
-    Vd_Empresa(true);
-}
-
-void TfrmEmissaoDarfDoc::sbtVerificarClick(QObject*) {}
-
+// Opening the filter and refreshing are in Filter.cpp.
 void TfrmEmissaoDarfDoc::sbtProcurarClick(QObject*) {
     Procura(cdsNotaFiscal);
 }

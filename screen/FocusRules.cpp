@@ -5,6 +5,7 @@
 #include "host/Components.h"
 #include "host/DBGrid.h"
 #include "host/DataSet.h"
+#include "host/FocusGroup.h"
 #include "host/HostGuard.h"
 
 #include <QComboBox>
@@ -43,17 +44,23 @@ void TfrmEmissaoDarfDoc::CreateFocusRules() {
         if (Worksheet::IsClerkMove(dbgPadrao))
             dbgPadraoEnter();
     };
+    // The group's helper reports the clerk's own moves only.
+    grbDadosRelFocus->OnEnter = [this] { grbDadosRelEnter(); };
 }
 
 // Closing saves a changed note first. A failed company check passing through on its way back
 // into the code box is no entry: the box's own rule then drops the note unsaved, where saving
 // it would run the failing check again.
 
-// Entering the top group (its enter is bound where the group's focus is tracked).
+// Entering the top group. The group hears of the move once it is complete, after the box that
+// took the focus ran its own rule: the company box's (an empty worksheet, not a closed one) runs
+// again, as it would have come after the group's.
 void TfrmEmissaoDarfDoc::grbDadosRelEnter() {
     if (Worksheet::InFocusDance(this))
         return;
     cdsNotaFiscal->Close();
+    if (medCdEmpresa->hasFocus())
+        medCdEmpresaEnter();
 }
 
 void TfrmEmissaoDarfDoc::cbbReportNamesEnter() {

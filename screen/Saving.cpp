@@ -35,7 +35,7 @@ bool sameCompany(const QString& a, const QString& b) {
 } // namespace
 
 QString TfrmEmissaoDarfDoc::LoadedTax() const {
-    return m_loadedTax;
+    return RecordFilter.stImposto;
 }
 
 void TfrmEmissaoDarfDoc::CreateSaving() {
@@ -93,12 +93,11 @@ void TfrmEmissaoDarfDoc::cdsNotaFiscalAfterPost(TDataSet*) {
     auto text = [&](const char* name) { return field(name)->Text(); };
     ActiveShowAvi(this, 1);
     try {
-        QString imposto = LoadedTax();
         CheckResultServ(setDarfDoc(*netEmissaoDarfDoc, text("CDFILIAL"), text("NRLANCTONF"),
-                                   imposto, text("IDSTATUSGUIA"), field("VRMULTAGUIA")->AsFloat(),
-                                   field("VRJUROGUIA")->AsFloat(), text("DTVENCGUIA"),
-                                   text("DSHISTGUIAPAGDOC"), text("NRLANCTONFDARF"),
-                                   text("CDRECEGUIA")),
+                                   RecordFilter.stImposto, text("IDSTATUSGUIA"),
+                                   field("VRMULTAGUIA")->AsFloat(), field("VRJUROGUIA")->AsFloat(),
+                                   text("DTVENCGUIA"), text("DSHISTGUIAPAGDOC"),
+                                   text("NRLANCTONFDARF"), text("CDRECEGUIA")),
                         true, 0);
     } catch (...) {
         // The note stays in the worksheet as the clerk left it, and shows so even when the

@@ -162,6 +162,7 @@ void TfrmEmissaoDarfDoc::CreateWorksheet() {
 
     Worksheet::CreateCompanyControls(this);
     Worksheet::CreateMenus(this);
+    CreateFilterLink();
     CreateRevenueCode();
     CreateSaving();
     CreateFocusRules();

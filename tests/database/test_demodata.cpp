@@ -218,6 +218,33 @@ private slots:
                  0);
     }
 
+    // The filter's default period (the first of the month up to today) holds, for every company
+    // and every tax the filter offers, entry and exit notes: a new clerk's first filter finds
+    // notes whatever the tax.
+    void defaultPeriodHasEveryCompanyTaxAndKind() {
+        const QDate today = QDate::currentDate();
+        QSqlQuery q(m_db);
+        QVERIFY(q.prepare(QStringLiteral(
+            "SELECT E.CDEMPRESA || '/' || T.CDIMPOSTONFE || '/' || K.K FROM EMPRESA E"
+            " CROSS JOIN IMPOSTONFE T"
+            " CROSS JOIN (SELECT 'E' AS K FROM RDB$DATABASE UNION SELECT 'S' FROM RDB$DATABASE) K"
+            " WHERE T.IDORGARRECADNFE = 'F' AND T.CDIMPOSTONFE NOT IN ('41','42')"
+            " AND NOT EXISTS (SELECT 1 FROM NOTAFISCAL N JOIN IMPOSTONF I ON"
+            " I.CDFILIAL = N.CDFILIAL AND I.NRLANCTONF = N.NRLANCTONF"
+            " WHERE N.CDEMPRESA = E.CDEMPRESA AND I.CDIMPOSTONFE = T.CDIMPOSTONFE"
+            " AND N.IDENTRSAIDOP = K.K AND I.VRIMPOSTONF > 0"
+            " AND N.DTEMISSAONF BETWEEN ? AND ? AND N.DTENTRSAID BETWEEN ? AND ?)"
+            " ORDER BY 1")));
+        for (const QDate& d : {PriDiaMes(today), today, PriDiaMes(today), today})
+            q.addBindValue(d);
+        QVERIFY2(q.exec(), qPrintable(q.lastError().text()));
+        QStringList missing;
+        while (q.next())
+            missing << q.value(0).toString();
+        QCOMPARE(missing, QStringList());
+        QCOMPARE(scalar(m_db, "SELECT COUNT(*) FROM EMPRESA").toInt(), 4);
+    }
+
     void taxesAndTheirSettings() {
         QCOMPARE(column(m_db, "SELECT DISTINCT IDORGARRECADNFE FROM IMPOSTONFE ORDER BY 1"),
                  QStringList({"E", "F", "M"}));

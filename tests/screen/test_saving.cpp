@@ -5,6 +5,7 @@
 // With FIS_SCREENSHOT_DIR set it also renders the worksheet with the revenue-code search.
 #include "../support/ScreenFixture.h"
 #include "contracts/Fis98100Contracts.h"
+#include "filter/Cli_Fis98101.h"
 #include "host/BaseForms.h"
 #include "host/BusyIndicator.h"
 #include "host/Components.h"
@@ -67,6 +68,7 @@ QImage screenWithDialog(QWidget* screen, QWidget* dialog) {
 class TestSaving : public QObject {
     Q_OBJECT
     TScreenFixture m_fx;
+    TFilterCanceller m_cancelFilter;
     TfrmEmissaoDarfDoc* m_form = nullptr;
 
     TClientDataSet* cds() const { return m_form->cdsNotaFiscal; }
@@ -88,7 +90,7 @@ class TestSaving : public QObject {
             qWarning("%s", qPrintable(a.error));
             return false;
         }
-        m_form->m_loadedTax = tax;
+        m_form->RecordFilter.stImposto = tax;
         cds()->SetData(CheckResultServ(a, true, 0));
         m_fx.dialogs.clear();
         return cds()->RecordCount() > 3;
@@ -132,6 +134,7 @@ private slots:
     void initTestCase() {
         QVERIFY2(m_fx.setUp(60), qPrintable(m_fx.server.log()));
         m_form = CreateForm<TfrmEmissaoDarfDoc>();
+        m_cancelFilter.start(m_form);
         m_form->resize(1400, 520);
         m_form->show();
         m_form->activateWindow();
@@ -139,6 +142,8 @@ private slots:
         QVERIFY(m_form->netEmissaoDarfDoc->connected());
     }
     void cleanupTestCase() {
+        m_cancelFilter.stop();
+        Cli_Fis98101::DestroiFiltroEmissaoDarfDoc();
         delete m_form;
         m_fx.tearDown();
     }
@@ -351,7 +356,7 @@ private slots:
         m_fx.dialogs.clear();
         m_form->dbgPadraoEditButtonClick(grid());
         QVERIFY(m_fx.dialogs.shown.isEmpty());
-        m_form->m_loadedTax = QStringLiteral("41");
+        m_form->RecordFilter.stImposto = QStringLiteral("41");
         grid()->setCurrentIndex(
             grid()->model()->index(cds()->CurrentPos(), IndiceCol(grid(), "CDRECEGUIA")));
         QVERIFY_THROWS_EXCEPTION(EAbort, m_form->dbgPadraoEditButtonClick(grid()));
@@ -418,7 +423,12 @@ private slots:
         // Going to the report choice saves a changed note, then discards the notes.
         QVERIFY(loadNotes(QStringLiteral("01")));
         focus(grid());
+        // A note whose save passes its checks: not issued, with a revenue code.
         QVERIFY(goToStatus("N"));
+        while (!cds()->Eof() && (field("IDSTATUSGUIA")->AsString() != QLatin1String("N") ||
+                                 field("CDRECEGUIA")->AsString().isEmpty()))
+            cds()->Next();
+        QVERIFY(!cds()->Eof());
         const QString filial = field("CDFILIAL")->AsString(),
                       lancto = field("NRLANCTONF")->AsString();
         cds()->Edit();

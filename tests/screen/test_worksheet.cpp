@@ -3,6 +3,8 @@
 // grid's editor, refused inserts, the due-date and supplier texts, company look-up and check,
 // the enabled state of the commands. With FIS_SCREENSHOT_DIR set it also renders the screen.
 #include "database/FisDatabase.h"
+#include "filter/Cli_Fis98101.h"
+#include "filter/FiltroEmissaoDarfDoc.h"
 #include "host/Components.h"
 #include "host/DBGrid.h"
 #include "host/DataSet.h"
@@ -25,6 +27,7 @@
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 namespace {
 
@@ -130,6 +133,9 @@ class TestWorksheet : public QObject {
     QSqlDatabase m_db;
     TScriptedDialogs m_dialogs;
     TfrmEmissaoDarfDoc* m_form = nullptr;
+    // Leaving the company group opens the filter dialog; these cases are about the worksheet,
+    // so it is cancelled as soon as it shows.
+    QTimer m_cancelFilter;
 
     TClientDataSet* cds() const { return m_form->cdsNotaFiscal; }
     TDBGrid* grid() const { return m_form->dbgPadrao; }
@@ -197,8 +203,20 @@ private slots:
         Zelkora::SetConfigFile(ini);
 
         SetHostDialogs(&m_dialogs);
+        m_cancelFilter.setInterval(10);
+        connect(&m_cancelFilter, &QTimer::timeout, this, [this] {
+            auto* d = qobject_cast<TfrmFiltroEmissaodarfDoc*>(QApplication::activeModalWidget());
+            if (!d)
+                return;
+            d->reject();
+            // As a desktop does, the screen is the active window again.
+            m_form->activateWindow();
+            if (!QTest::qWaitForWindowActive(m_form))
+                qWarning("the screen did not become active again");
+        });
+        m_cancelFilter.start();
         m_form = CreateForm<TfrmEmissaoDarfDoc>();
-        // A known company: entering the grid checks it.
+        // A known company: entering the grid and leaving the company group check it.
         m_form->medCdEmpresa->SetText(QStringLiteral("01"));
         m_form->resize(1046, 440);
         m_form->show();
@@ -206,6 +224,8 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(m_form));
     }
     void cleanupTestCase() {
+        m_cancelFilter.stop();
+        Cli_Fis98101::DestroiFiltroEmissaoDarfDoc();
         delete m_form;
         SetHostDialogs(nullptr);
         dtmDBGeral()->close();

@@ -3,10 +3,12 @@
 // port, the host database opened on the same file, the configuration pointing at both, and
 // scripted dialogs. Header-only; include it from one test file per executable.
 #include "database/FisDatabase.h"
+#include "filter/FiltroEmissaoDarfDoc.h"
 #include "host/HostDialogs.h"
 #include "host/Query.h"
 #include "host/Zelkora.h"
 
+#include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -15,6 +17,7 @@
 #include <QSqlDatabase>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 // A fis98100-server process on a database location; stopped by the destructor.
 class TServerProcess {
@@ -127,4 +130,27 @@ private:
     QString m_location;
     QString m_ini;
     QSqlDatabase m_db;
+};
+
+// Leaving the company group opens the filter dialog, modal. Tests that are not about the filter
+// let this cancel it whenever it shows, and give the focus back to the screen as a desktop does.
+class TFilterCanceller {
+public:
+    void start(QWidget* screen) {
+        m_timer.setInterval(10);
+        QObject::connect(&m_timer, &QTimer::timeout, &m_timer, [screen] {
+            auto* d = qobject_cast<TfrmFiltroEmissaodarfDoc*>(QApplication::activeModalWidget());
+            if (!d)
+                return;
+            d->reject();
+            screen->activateWindow();
+            if (!QTest::qWaitForWindowActive(screen))
+                qWarning("the screen did not become active again");
+        });
+        m_timer.start();
+    }
+    void stop() { m_timer.stop(); }
+
+private:
+    QTimer m_timer;
 };
