@@ -11,6 +11,7 @@
 #include "host/DataSet.h"
 #include "host/FocusGroup.h"
 #include "host/HostApplication.h"
+#include "host/Query.h"
 #include "host/SearchButton.h"
 #include "host/core/Services.h"
 #include "screen/Cli_Fis98100.h"
@@ -185,6 +186,11 @@ private slots:
         QVERIFY(!d->btpPesqSerie->isEnabled() && !d->btpTipoOperac->isEnabled());
         QVERIFY(!d->medInscEsta->isEnabled() && !d->medInscMuni->isEnabled());
         QVERIFY(!d->btfSaveOpc->isEnabled() && !d->btfLoadOpc->isEnabled());
+        // No dialect accepts another company's state registration.
+        for (TSqlDialect dialect :
+             {TSqlDialect::Oracle, TSqlDialect::MSSQL, TSqlDialect::InterBase})
+            QVERIFY(d->qryInscEsta->SQLText(dialect).contains(
+                QStringLiteral("CDEMPRESA  = :P_CDEMPRESA AND")));
     }
 
     void registrationRules_data() {
