@@ -22,15 +22,15 @@ struct TArg {
 // by-reference arguments back into the caller's texts.
 TServerAnswer run(TSocketConnection& con, FisProtocol::MethodId id,
                   std::initializer_list<TArg> args) {
-    const FisProtocol::MethodSpec& spec = FisProtocol::method(id);
-    Q_ASSERT(qsizetype(args.size()) == spec.args.size());
+    const FisProtocol::MethodSpec& entry = FisProtocol::method(id);
+    Q_ASSERT(qsizetype(args.size()) == entry.args.size());
     if (con.serverName().isEmpty())
         con.setServerName(QString::fromLatin1(FisProtocol::ObjectName));
     QCborArray wire;
     for (const TArg& a : args)
         wire.append(a.value);
-    const QList<int> byRef = spec.byRefIndexes();
-    TServerAnswer answer = con.call(spec.name, wire, byRef);
+    const QList<int> byRef = entry.byRefIndexes();
+    TServerAnswer answer = con.call(entry.name, wire, byRef);
     for (int i : byRef) {
         QString* target = std::data(args)[i].ref;
         Q_ASSERT(target); // the table and the typed signature agree

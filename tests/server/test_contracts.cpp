@@ -88,14 +88,14 @@ void TestContracts::checkRequest(const QString& method, const QList<int>& byRef)
     QCOMPARE(req.value(QStringLiteral("object")).toString(),
              QStringLiteral("Fis98100.rdmCriaEmissaoDarfDoc"));
     QCOMPARE(req.value(QStringLiteral("method")).toString(), method);
-    const FisProtocol::MethodSpec* spec = FisProtocol::findMethod(method);
-    QVERIFY(spec);
-    QCOMPARE(spec->byRefIndexes(), byRef);
+    const FisProtocol::MethodSpec* entry = FisProtocol::findMethod(method);
+    QVERIFY(entry);
+    QCOMPARE(entry->byRefIndexes(), byRef);
     const QCborArray args = req.value(QStringLiteral("args")).toArray();
-    QCOMPARE(args.size(), spec->args.size());
+    QCOMPARE(args.size(), entry->args.size());
     for (int i = 0; i < args.size(); ++i)
-        QVERIFY2(FisProtocol::checkArg(method, i, spec->args[i].kind, args[i]).isEmpty(),
-                 qPrintable(FisProtocol::checkArg(method, i, spec->args[i].kind, args[i])));
+        QVERIFY2(FisProtocol::checkArg(method, i, entry->args[i].kind, args[i]).isEmpty(),
+                 qPrintable(FisProtocol::checkArg(method, i, entry->args[i].kind, args[i])));
 }
 
 void TestContracts::eachCallFollowsTheTable() {
