@@ -22,10 +22,16 @@ TDbFailure classify(const QSqlError& error) {
     return TDbFailure::Other;
 }
 
-QString sqlFailure(const QSqlQuery& q, const QString& what) {
+QString sqlFailure(const QString& what) {
+    return QStringLiteral("Erro no banco de dados ao %1: a operação não foi concluída "
+                          "(os detalhes estão no registro do servidor).")
+        .arg(what);
+}
+
+QString sqlDetail(const QSqlQuery& q) {
     const QSqlError e = q.lastError();
-    return QStringLiteral("Erro no banco de dados ao %1: %2 %3 [%4]")
-        .arg(what, e.driverText(), e.databaseText(), q.lastQuery().simplified());
+    return QStringLiteral("%1 %2 [%3]")
+        .arg(e.driverText(), e.databaseText(), q.lastQuery().simplified());
 }
 
 TQuery::TQuery(const QSqlDatabase& db, const QString& sql) : m_q(db) {
@@ -53,22 +59,22 @@ bool TQuery::next(const QString& what) {
 }
 
 void TQuery::fail(const QString& what) {
-    const QString text = sqlFailure(m_q, what);
+    const QString text = sqlFailure(what);
+    const QString detail = sqlDetail(m_q);
     switch (classify(m_q.lastError())) {
     case TDbFailure::Conflict:
-        throw EConflict(text, false);
+        throw EConflict(text, detail, false);
     case TDbFailure::DuplicateKey:
-        throw EConflict(text, true);
+        throw EConflict(text, detail, true);
     case TDbFailure::Other:
         break;
     }
-    throw EHostError(text);
+    throw EDbError(text, detail);
 }
 
 TTransaction::TTransaction(QSqlDatabase& db) : m_db(db) {
     if (!m_db.transaction())
-        throw EHostError(QStringLiteral("Erro no banco de dados ao iniciar a transação: %1")
-                             .arg(m_db.lastError().text()));
+        throw EDbError(sqlFailure(QStringLiteral("iniciar a transação")), m_db.lastError().text());
 }
 
 TTransaction::~TTransaction() {
@@ -82,17 +88,18 @@ void TTransaction::commit(const QString& failure) {
         return;
     }
     const QSqlError e = m_db.lastError();
-    const QString text = failure + QStringLiteral(": ") + e.text();
+    const QString text = failure + QStringLiteral(".");
     if (classify(e) != TDbFailure::Other)
-        throw EConflict(text, classify(e) == TDbFailure::DuplicateKey);
-    throw EHostError(text);
+        throw EConflict(text, e.text(), classify(e) == TDbFailure::DuplicateKey);
+    throw EDbError(text, e.text());
 }
 
 TDataPacket packetFrom(TQuery& q, const QList<TPacketField>& fields) {
     TDataPacket p;
     p.fields = fields;
     const int n = int(fields.size());
-    while (q.q().next()) {
+    // A failure while fetching throws rather than ending the packet early.
+    while (q.next(QStringLiteral("ler as linhas"))) {
         QVariantList row;
         row.reserve(n);
         for (int i = 0; i < n; ++i) {

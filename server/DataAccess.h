@@ -1,8 +1,8 @@
 #pragma once
 // The server's data access: one query type, one transaction type, one way to tell a conflict
-// with another transaction from any other failure, and one retry policy. Every failure throws:
-// EConflict when another transaction got in the way, EHostError with the driver's text, the
-// database's text and the statement otherwise.
+// with another transaction from any other failure, and one retry policy. Every failure throws
+// EDbError (EConflict when another transaction got in the way): a text the clerk can read, and
+// the driver's and the database's texts with the statement, which only the server's log shows.
 #include "core/DataPacket.h"
 #include "core/HostExceptions.h"
 
@@ -15,12 +15,24 @@
 
 namespace FisServer {
 
+// A database failure. text() names the step that failed and nothing of the database; detail()
+// carries the driver's and the database's texts and the statement, for the server's log.
+class EDbError : public EHostError {
+public:
+    EDbError(const QString& text, const QString& detail) : EHostError(text), m_detail(detail) {}
+    const QString& detail() const { return m_detail; }
+
+private:
+    QString m_detail;
+};
+
 // Another transaction holds or changed the row, or took the unique key first. The text is the
 // same as for any other database failure, for when no retry catches it.
-class EConflict : public EHostError {
+class EConflict : public EDbError {
 public:
-    EConflict(const QString& text, bool duplicateKey)
-        : EHostError(text), m_duplicateKey(duplicateKey) {}
+    EConflict(const QString& text, const QString& detail, bool duplicateKey)
+        : EDbError(text, detail), m_duplicateKey(duplicateKey) {}
+    EConflict(const QString& text, bool duplicateKey) : EConflict(text, {}, duplicateKey) {}
     // A primary or unique key already taken (rather than a lock or update conflict).
     bool duplicateKey() const { return m_duplicateKey; }
 
@@ -34,8 +46,10 @@ enum class TDbFailure { Other, Conflict, DuplicateKey };
 // key already taken.
 TDbFailure classify(const QSqlError& error);
 
-// "Erro no banco de dados ao <what>: <driver text> <database text> [<statement>]".
-QString sqlFailure(const QSqlQuery& q, const QString& what);
+// "Erro no banco de dados ao <what>: ..." without anything of the database: what a client reads.
+QString sqlFailure(const QString& what);
+// "<driver text> <database text> [<statement>]": what the log keeps.
+QString sqlDetail(const QSqlQuery& q);
 
 class TQuery {
 public:
@@ -64,7 +78,7 @@ public:
     ~TTransaction();
     TTransaction(const TTransaction&) = delete;
     TTransaction& operator=(const TTransaction&) = delete;
-    // A conflict throws EConflict; another failure EHostError("<failure>: <database's text>").
+    // A conflict throws EConflict; another failure EDbError (failure names the step).
     void commit(const QString& failure);
 
 private:

@@ -75,6 +75,14 @@ void requireNote(QSqlDatabase& db, const TGuide& g) {
             QStringLiteral("%1: nota fiscal %2/%3 não encontrada.").arg(M, g.filial, g.lancto));
 }
 
+// A tax code the database does not know would reach the clerk as a foreign-key failure.
+void requireTax(QSqlDatabase& db, const TGuide& g) {
+    TQuery tax(db, QStringLiteral("SELECT 1 FROM IMPOSTONFE WHERE CDIMPOSTONFE = ?"));
+    tax.bind(g.imposto).exec(QStringLiteral("ler o imposto"));
+    if (!tax.next(QStringLiteral("ler o imposto")))
+        throw EHostError(QStringLiteral("%1: imposto \"%2\" não cadastrado.").arg(M, g.imposto));
+}
+
 // Reads the guide's row with a row lock (a colleague's transaction on it makes this wait, then
 // meet the conflict). An issued guide keeps its due date, revenue code and history. False when
 // the note has no row for the tax yet.
@@ -126,6 +134,7 @@ TMethodResult setDarfDoc(QSqlDatabase& db, QCborArray& args) {
     // what the colleague left (an issued guide keeps its rules) and saves: the later save wins.
     const TRetried<TMethodResult> saved = retryOnConflict<TMethodResult>(db, [&](TTransaction& tr) {
         requireNote(db, g);
+        requireTax(db, g);
         const bool exists = lockGuide(db, g);
         writeGuide(db, g, exists);
         tr.commit(QStringLiteral("%1: não foi possível gravar a guia da nota %2/%3")
