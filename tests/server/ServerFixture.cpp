@@ -153,7 +153,7 @@ TDataPacket TServerFixture::payable(const TNote& n, double multa, double juros, 
     TDataPacket p;
     p.fields = Fis98100::ContaPagarFields();
     const QDateTime venc(QDate(2026, 9, 30), QTime(0, 0));
-    const double total = RoundDec(n.valor + juros + multa, 2);
+    const double total = RoundDec(n.valor + RoundDec(juros, 2) + RoundDec(multa, 2), 2);
     p.rows.append({n.filial,
                    n.lancto,
                    n.status,
@@ -176,6 +176,29 @@ TDataPacket TServerFixture::payable(const TNote& n, double multa, double juros, 
                    bar,
                    n.filial});
     return p;
+}
+
+TDarfBarcode TServerFixture::composed(const TNote& n, double multa, double juros, const QDate& due,
+                                      const QString& revenue) {
+    TDarfInput in;
+    in.VRIMPOSTONF = n.valor;
+    in.VRMULTAGUIA = RoundDec(multa, 2);
+    in.VRJUROGUIA = RoundDec(juros, 2);
+    in.DTVENCGUIA = due;
+    in.DTENTRSAID = n.ent;
+    in.CDRECEGUIA = revenue;
+    QSqlQuery q(db());
+    if (!q.exec(QStringLiteral("SELECT DTREFVENCDARF, DTREFPAGDARF FROM PARAMFISCAL")) || !q.next())
+        qFatal("PARAMFISCAL");
+    in.DTREFVENCDARF = q.value(0).toDate();
+    in.DTREFPAGDARF = q.value(1).toDate();
+    if (!q.exec(QStringLiteral("SELECT NRINSJUREMPR FROM EMPRESA WHERE CDEMPRESA = '%1'")
+                    .arg(n.empresa)) ||
+        !q.next())
+        qFatal("EMPRESA %s", qPrintable(n.empresa));
+    in.NRINSJUREMPR = q.value(0).toString();
+    q.finish();
+    return MontaBarraDarf(in);
 }
 
 QByteArray TServerFixture::request(qint64 id, const QString& method, const QCborArray& args,
