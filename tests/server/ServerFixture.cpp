@@ -71,8 +71,9 @@ void TServerFixture::startServer() {
         qEnvironmentVariable("FIS_BINARY_DIR") + QStringLiteral("/bin/fis98100-server");
     QVERIFY2(QFileInfo::exists(bin), qPrintable(bin));
     m_server.setProgram(bin);
-    m_server.setArguments(
-        {QStringLiteral("--database"), m_location, QStringLiteral("--port"), QStringLiteral("0")});
+    m_server.setArguments(QStringList{QStringLiteral("--database"), m_location,
+                                      QStringLiteral("--port"), QStringLiteral("0")} +
+                          m_serverArgs);
     connect(&m_server, &QProcess::readyReadStandardError, this,
             [this] { m_log += QString::fromUtf8(m_server.readAllStandardError()); });
     m_server.start();
@@ -108,6 +109,23 @@ void TServerFixture::stopServer() {
             d.close();
     }
     QSqlDatabase::removeDatabase(QStringLiteral("oracle"));
+}
+
+qint64 TServerFixture::serverMemoryKb(const char* field) {
+    QFile f(QStringLiteral("/proc/%1/status").arg(m_server.processId()));
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray prefix = QByteArray(field) + ':';
+    for (const QByteArray& line : f.readAll().split('\n'))
+        if (line.startsWith(prefix))
+            return line.mid(prefix.size()).trimmed().split(' ').value(0).toLongLong();
+    return -1;
+}
+
+void TServerFixture::resetServerPeak() {
+    QFile f(QStringLiteral("/proc/%1/clear_refs").arg(m_server.processId()));
+    if (f.open(QIODevice::WriteOnly))
+        f.write("5");
 }
 
 QList<QVariantList> TServerFixture::rowsOf(const TServerAnswer& a, TDataPacket* packet) {

@@ -40,7 +40,8 @@ inline QDateTime dt(const QDate& d) {
 class TServerFixture : public QObject {
     Q_OBJECT
 protected:
-    // Creates the demo database (300 notes), starts fis98100-server on a free port and connects.
+    // Creates the demo database (300 notes), starts fis98100-server on a free port (with
+    // m_serverArgs besides) and connects.
     void startServer();
     void stopServer();
 
@@ -65,6 +66,12 @@ protected:
     void callWhileRowHeld(const QString& holdSql, const QString& method, const QCborArray& args,
                           QCborMap* answer, bool* waited);
 
+    // A field of the server process's /proc status in KiB ("VmRSS", "VmHWM"); -1 if unknown.
+    qint64 serverMemoryKb(const char* field);
+    // Starts the server's peak (VmHWM) again from what it holds now.
+    void resetServerPeak();
+
+    QStringList m_serverArgs;
     QTemporaryDir m_dir;
     QString m_location;
     QProcess m_server;
