@@ -1,14 +1,136 @@
 #include "DataAccess.h"
 
+#include <QRandomGenerator>
+#include <QSqlDriver>
+#include <QThread>
+#include <atomic>
 #include <cmath>
+#include <condition_variable>
+#include <ibase.h>
+#include <map>
+#include <mutex>
+#include <thread>
 
 namespace FisServer {
 
 namespace {
+
+std::atomic<int> g_lockWaitMs{10000};
+
+// Cancels a statement that waits on a row lock past its deadline. One thread for the process:
+// a statement is armed with its connection's attachment and deadline, and disarmed when it
+// returns; an armed statement whose deadline passes is cancelled through the engine's own
+// cancellation, the one thing that ends a lock wait from outside.
+class TLockWatch {
+public:
+    class TArmed {
+    public:
+        TArmed(const QSqlDatabase& db, Detail::TClock::time_point deadline) {
+            const QVariant h = db.driver() ? db.driver()->handle() : QVariant();
+            if (h.isValid() && h.constData())
+                m_token =
+                    instance().arm(*static_cast<const isc_db_handle*>(h.constData()), deadline);
+        }
+        ~TArmed() { disarm(); }
+        // True when the statement was cancelled (or may have been) meanwhile.
+        bool disarm() {
+            const bool fired = m_token >= 0 && instance().disarm(m_token);
+            m_token = -1;
+            return fired;
+        }
+
+    private:
+        qint64 m_token = -1;
+    };
+
+private:
+    struct TEntry {
+        isc_db_handle handle;
+        Detail::TClock::time_point deadline;
+        bool fired = false;
+    };
+
+    static TLockWatch& instance() {
+        static TLockWatch* watch = new TLockWatch; // lives as long as the process
+        return *watch;
+    }
+
+    TLockWatch() : m_thread([this] { run(); }) { m_thread.detach(); }
+
+    qint64 arm(isc_db_handle handle, Detail::TClock::time_point deadline) {
+        std::lock_guard lock(m_mutex);
+        const qint64 token = m_next++;
+        m_entries.emplace(token, TEntry{handle, deadline});
+        m_wake.notify_one();
+        return token;
+    }
+
+    bool disarm(qint64 token) {
+        std::lock_guard lock(m_mutex);
+        const auto it = m_entries.find(token);
+        if (it == m_entries.end())
+            return false;
+        const bool fired = it->second.fired;
+        m_entries.erase(it);
+        return fired;
+    }
+
+    void run() {
+        std::unique_lock lock(m_mutex);
+        for (;;) {
+            std::optional<Detail::TClock::time_point> next;
+            const auto now = Detail::TClock::now();
+            for (auto& [token, e] : m_entries) {
+                if (e.fired)
+                    continue;
+                if (e.deadline <= now) {
+                    // Under the mutex: the statement's thread cannot disarm and go on to its
+                    // next statement meanwhile.
+                    ISC_STATUS_ARRAY status{};
+                    isc_db_handle h = e.handle;
+                    fb_cancel_operation(status, &h, fb_cancel_raise);
+                    e.fired = true;
+                } else if (!next || e.deadline < *next) {
+                    next = e.deadline;
+                }
+            }
+            if (next)
+                m_wake.wait_until(lock, *next);
+            else
+                m_wake.wait(lock);
+        }
+    }
+
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::map<qint64, TEntry> m_entries;
+    qint64 m_next = 0;
+    std::thread m_thread;
+};
+
 // Firebird's SQLCODEs for the two ways another transaction gets in the way.
 constexpr int SqlCodeConflict = -913;     // deadlock; update conflicts with concurrent update
 constexpr int SqlCodeDuplicateKey = -803; // violation of PRIMARY or UNIQUE KEY constraint
 } // namespace
+
+void setLockWaitMs(int ms) {
+    g_lockWaitMs = ms > 0 ? ms : 10000;
+}
+
+int lockWaitMs() {
+    return g_lockWaitMs;
+}
+
+namespace Detail {
+std::optional<TClock::time_point>& callDeadline() {
+    thread_local std::optional<TClock::time_point> deadline;
+    return deadline;
+}
+
+void pauseAfterConflict() {
+    QThread::msleep(5 + QRandomGenerator::global()->bounded(30));
+}
+} // namespace Detail
 
 TDbFailure classify(const QSqlError& error) {
     bool ok = false;
@@ -34,7 +156,7 @@ QString sqlDetail(const QSqlQuery& q) {
         .arg(e.driverText(), e.databaseText(), q.lastQuery().simplified());
 }
 
-TQuery::TQuery(const QSqlDatabase& db, const QString& sql) : m_q(db) {
+TQuery::TQuery(const QSqlDatabase& db, const QString& sql) : m_db(db), m_q(db) {
     m_q.setForwardOnly(true);
     if (!m_q.prepare(sql))
         fail(QStringLiteral("preparar a consulta"));
@@ -56,6 +178,22 @@ bool TQuery::next(const QString& what) {
     if (m_q.lastError().isValid())
         fail(what);
     return false;
+}
+
+bool TQuery::execLocking(const QString& what) {
+    const auto deadline = Detail::callDeadline().value_or(Detail::TClock::now() +
+                                                          std::chrono::milliseconds(lockWaitMs()));
+    TLockWatch::TArmed armed(m_db, deadline);
+    const bool ran = m_q.exec() && m_q.isActive();
+    const bool row = ran && m_q.next();
+    if (armed.disarm())
+        throw ELockTimeout(QStringLiteral("Erro no banco de dados ao %1: outro usuário mantém o "
+                                          "registro bloqueado além da espera permitida.")
+                               .arg(what),
+                           sqlDetail(m_q));
+    if (!ran || (!row && m_q.lastError().isValid()))
+        fail(what);
+    return row;
 }
 
 void TQuery::fail(const QString& what) {

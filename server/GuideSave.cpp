@@ -90,8 +90,8 @@ bool lockGuide(QSqlDatabase& db, const TGuide& g) {
     TQuery cur(db, QStringLiteral("SELECT IDSTATUSGUIA, DTVENCGUIA, CDRECEGUIA,"
                                   " DSHISTGUIAPAGDOC FROM IMPOSTONF WHERE CDFILIAL = ?"
                                   " AND NRLANCTONF = ? AND CDIMPOSTONFE = ? WITH LOCK"));
-    cur.bind(g.filial).bind(g.lancto).bind(g.imposto).exec(QStringLiteral("ler a guia"));
-    if (!cur.next(QStringLiteral("ler a guia")))
+    if (!cur.bind(g.filial).bind(g.lancto).bind(g.imposto).execLocking(
+            QStringLiteral("ler a guia")))
         return false;
     if (cur.text(0) == QLatin1String("S")) {
         QStringList changed;

@@ -112,8 +112,7 @@ std::optional<TGuideRow> lockGuide(QSqlDatabase& db, const TPayable& p) {
     TQuery q(db, QStringLiteral("SELECT IDSTATUSGUIA, VRIMPOSTONF FROM IMPOSTONF"
                                 " WHERE CDFILIAL = ? AND NRLANCTONF = ? AND CDIMPOSTONFE = ?"
                                 " WITH LOCK"));
-    q.bind(p.filial).bind(p.lancto).bind(p.imposto).exec(QStringLiteral("ler a guia"));
-    if (!q.next(QStringLiteral("ler a guia")))
+    if (!q.bind(p.filial).bind(p.lancto).bind(p.imposto).execLocking(QStringLiteral("ler a guia")))
         return std::nullopt;
     return TGuideRow{q.text(0), q.value(1).toDouble()};
 }
@@ -230,7 +229,8 @@ TMethodResult GeraContaPagar(QSqlDatabase& db, QCborArray& args) {
             QStringLiteral("Conta a pagar: a guia da nota %1/%2 está sendo alterada por outro "
                            "usuário; tente novamente.")
                 .arg(p.filial, p.lancto));
-        r.remark = QStringLiteral("conflito de transação");
+        r.remark = done.lockTimedOut ? QStringLiteral("espera pelo bloqueio esgotada")
+                                     : QStringLiteral("conflito de transação");
         return r;
     }
     TMethodResult r = *done.value;

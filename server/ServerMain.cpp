@@ -1,5 +1,6 @@
 // fis98100-server: the application server of the object FisProtocol::ObjectName.
 #include "AppServer.h"
+#include "DataAccess.h"
 #include "FisDatabase.h"
 #include "MethodTable.h"
 #include "core/Frame.h"
@@ -74,6 +75,11 @@ struct TOptions {
         QStringLiteral("max-request"),
         QStringLiteral("Tamanho máximo de uma requisição em bytes (padrão 1048576)."),
         QStringLiteral("BYTES"), QString::number(FisFrame::DefaultMaxRequest)};
+    QCommandLineOption lockWait{
+        QStringLiteral("lock-wait"),
+        QStringLiteral("Segundos que uma gravação ou emissão espera por outro usuário na mesma "
+                       "guia (padrão 10)."),
+        QStringLiteral("S"), QStringLiteral("10")};
     QCommandLineParser cl;
 
     explicit TOptions(const QCoreApplication& app) {
@@ -82,7 +88,7 @@ struct TOptions {
                 .arg(QLatin1String(FisProtocol::ObjectName)));
         cl.addHelpOption();
         cl.addOptions({listen, port, database, create, demo, notes, firebirdRoot, maxConnections,
-                       idleTimeout, readTimeout, maxRequest});
+                       idleTimeout, readTimeout, maxRequest, lockWait});
         cl.process(app);
     }
 };
@@ -134,8 +140,10 @@ std::optional<TServerLimits> readLimits(const TOptions& o) {
     const auto idle = secondsOption(o, o.idleTimeout);
     const auto read = secondsOption(o, o.readTimeout);
     const auto request = wholeOption(o, o.maxRequest, 1024, FisFrame::DefaultMaxFrame);
-    if (!conns || !idle || !read || !request)
+    const auto lock = secondsOption(o, o.lockWait);
+    if (!conns || !idle || !read || !request || !lock)
         return std::nullopt;
+    FisServer::setLockWaitMs(*lock);
     l.maxConnections = int(*conns);
     l.idleTimeoutMs = *idle;
     l.frameTimeoutMs = *read;
@@ -175,9 +183,10 @@ int serve(QCoreApplication& app, const TOptions& o) {
         return fail(QStringLiteral("endereço inválido: %1").arg(o.cl.value(o.listen)));
     const std::optional<TServerLimits> limits = readLimits(o);
     if (!limits)
-        return fail(QStringLiteral("--max-connections deve ser de 1 a 100000, --idle-timeout e "
-                                   "--read-timeout segundos positivos, --max-request de 1024 a "
-                                   "%1 bytes.")
+        return fail(QStringLiteral(
+                        "--max-connections deve ser de 1 a 100000, --idle-timeout, "
+                        "--read-timeout e --lock-wait segundos positivos, --max-request de 1024 a "
+                        "%1 bytes.")
                         .arg(FisFrame::DefaultMaxFrame));
 
     // Fail at start rather than at the first call when the database cannot be reached.
