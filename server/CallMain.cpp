@@ -96,6 +96,7 @@ int main(int argc, char** argv) {
         con.setHost(host);
         con.setPort(port);
         con.setTimeoutMs(timeoutMs);
+        con.setConnectTimeoutMs(timeoutMs);
         con.setServerName(QString::fromLatin1(FisProtocol::ObjectName));
         con.setThrowException(false);
         const QList<int> byRef = sig->byRefIndexes();
