@@ -116,6 +116,7 @@ void TSocketConnection::startConnect() {
     if (!d->connectTimer) {
         d->connectTimer = new QTimer(this);
         d->connectTimer->setSingleShot(true);
+        d->connectTimer->setTimerType(Qt::PreciseTimer); // never sooner than promised
         QObject::connect(d->connectTimer, &QTimer::timeout, this, [this] {
             if (d->pending)
                 settlePending(
