@@ -17,9 +17,12 @@ struct TSocketConnection::Private {
     QString serverName;
     bool throwException = false;
     int timeoutMs = 30000;
+    int connectTimeoutMs = 5000;
     bool wantConnected = false;
     QString lastError;
     QTcpSocket* socket = nullptr;
+    QTcpSocket* pending = nullptr; // connecting in the background
+    QTimer* connectTimer = nullptr;
     TFrameReader reader;
     qint64 nextId = 1;
     bool inCall = false;
@@ -28,6 +31,11 @@ struct TSocketConnection::Private {
 TSocketConnection::TSocketConnection(QObject* parent) : QObject(parent), d(new Private) {}
 
 TSocketConnection::~TSocketConnection() {
+    if (d->pending) {
+        d->pending->disconnect(this);
+        d->pending->abort();
+        delete d->pending;
+    }
     if (d->socket) {
         d->socket->disconnect(this);
         d->socket->abort();
@@ -65,11 +73,21 @@ void TSocketConnection::setTimeoutMs(int ms) {
 int TSocketConnection::timeoutMs() const {
     return d->timeoutMs;
 }
+void TSocketConnection::setConnectTimeoutMs(int ms) {
+    d->connectTimeoutMs = ms > 0 ? ms : 5000;
+}
+int TSocketConnection::connectTimeoutMs() const {
+    return d->connectTimeoutMs;
+}
 QString TSocketConnection::lastError() const {
+    if (d->pending)
+        const_cast<TSocketConnection*>(this)->awaitPending();
     return d->lastError;
 }
 
 bool TSocketConnection::connected() const {
+    if (d->pending)
+        const_cast<TSocketConnection*>(this)->awaitPending();
     return d->socket && d->socket->state() == QAbstractSocket::ConnectedState;
 }
 
@@ -85,32 +103,90 @@ void TSocketConnection::dropSocket() {
     d->reader.clear();
 }
 
-bool TSocketConnection::connectNow() {
+void TSocketConnection::startConnect() {
     dropSocket();
+    dropPending();
     emit beforeConnect();
     auto* s = new QTcpSocket;
-    s->connectToHost(d->host, quint16(d->port));
-    if (!s->waitForConnected(d->timeoutMs)) {
-        d->lastError = QStringLiteral("Não foi possível conectar ao servidor de aplicação em "
-                                      "%1:%2: %3")
-                           .arg(d->host)
-                           .arg(d->port)
-                           .arg(s->errorString());
-        s->abort();
-        delete s;
-        return false;
+    d->pending = s;
+    // Settled in the event loop the caller runs anyway: creating the screen does not wait for
+    // the server's host, and a call made meanwhile waits for it in its own loop.
+    QObject::connect(s, &QTcpSocket::connected, this, [this, s] { settlePending(s, {}); });
+    QObject::connect(s, &QTcpSocket::errorOccurred, this,
+                     [this, s] { settlePending(s, s->errorString()); });
+    if (!d->connectTimer) {
+        d->connectTimer = new QTimer(this);
+        d->connectTimer->setSingleShot(true);
+        d->connectTimer->setTimerType(Qt::PreciseTimer); // never sooner than promised
+        QObject::connect(d->connectTimer, &QTimer::timeout, this, [this] {
+            if (d->pending)
+                settlePending(
+                    d->pending,
+                    QStringLiteral("sem resposta em %1 s").arg(d->connectTimeoutMs / 1000.0));
+        });
     }
-    s->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    d->socket = s;
-    d->reader.clear();
-    d->lastError.clear();
-    emit afterConnect();
-    return true;
+    d->connectTimer->start(d->connectTimeoutMs);
+    s->connectToHost(d->host, quint16(d->port));
+}
+
+void TSocketConnection::settlePending(QTcpSocket* s, const QString& failure) {
+    if (d->pending != s)
+        return;
+    d->pending = nullptr;
+    d->connectTimer->stop();
+    s->disconnect(this);
+    if (failure.isEmpty() && s->state() == QAbstractSocket::ConnectedState) {
+        s->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        d->socket = s;
+        d->reader.clear();
+        d->lastError.clear();
+        emit afterConnect();
+        return;
+    }
+    d->lastError = QStringLiteral("Não foi possível conectar ao servidor de aplicação em %1:%2: %3")
+                       .arg(d->host)
+                       .arg(d->port)
+                       .arg(failure);
+    s->abort();
+    s->deleteLater(); // we may be inside one of its signals
+}
+
+void TSocketConnection::dropPending() {
+    if (!d->pending)
+        return;
+    QTcpSocket* s = d->pending;
+    d->pending = nullptr;
+    d->connectTimer->stop();
+    s->disconnect(this);
+    s->abort();
+    s->deleteLater();
+}
+
+bool TSocketConnection::awaitPending() {
+    QPointer<QTcpSocket> s = d->pending;
+    if (s) {
+        // The screen goes on painting (and a busy animation turning) meanwhile; what the clerk
+        // types waits.
+        QEventLoop loop;
+        QObject::connect(s, &QTcpSocket::connected, &loop, &QEventLoop::quit);
+        QObject::connect(s, &QTcpSocket::errorOccurred, &loop, &QEventLoop::quit);
+        QObject::connect(s, &QObject::destroyed, &loop, &QEventLoop::quit);
+        QObject::connect(d->connectTimer, &QTimer::timeout, &loop, &QEventLoop::quit);
+        while (s && d->pending == s)
+            loop.exec(QEventLoop::ExcludeUserInputEvents);
+    }
+    return d->socket && d->socket->state() == QAbstractSocket::ConnectedState;
+}
+
+bool TSocketConnection::connectNow() {
+    startConnect();
+    return awaitPending();
 }
 
 void TSocketConnection::setConnected(bool on) {
     if (!on) {
         d->wantConnected = false;
+        dropPending();
         if (d->socket) {
             dropSocket();
             emit afterDisconnect();
@@ -118,9 +194,12 @@ void TSocketConnection::setConnected(bool on) {
         return;
     }
     d->wantConnected = true;
-    if (connected())
+    if (d->pending || (d->socket && d->socket->state() == QAbstractSocket::ConnectedState))
         return;
-    if (!connectNow() && d->throwException)
+    startConnect();
+    // Whoever wants the failure raised learns it here; otherwise the next look at the state
+    // or the next call does.
+    if (d->throwException && !awaitPending())
         throw EHostError(d->lastError);
 }
 

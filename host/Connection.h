@@ -13,6 +13,12 @@
 //    painting (busy animation) but the clerk cannot act.
 //  - A call made while not connected connects first; a socket the server dropped while idle is
 //    reconnected once before the request goes out. A request that was sent is never resent.
+//  - Connecting never freezes the screen: setConnected(true) starts the connect and returns;
+//    it completes in the caller's event loop. connected(), lastError() and a call wait for a
+//    connect still under way in the same kind of local event loop as a call, for at most
+//    connectTimeoutMs() (5 s by default), after which the connect has failed with a text that
+//    says the server did not answer. With throwException() true setConnected(true) waits so,
+//    and raises the failure.
 #include "core/HostExport.h"
 #include "core/ServerAnswer.h"
 
@@ -21,6 +27,8 @@
 #include <QObject>
 #include <QString>
 #include <memory>
+
+class QTcpSocket;
 
 class FIS_EXPORT TSocketConnection : public QObject {
     Q_OBJECT
@@ -38,9 +46,12 @@ public:
     // Default false.
     void setThrowException(bool on);
     bool throwException() const;
-    // Longest wait for a connect or an answer; default 30000.
+    // Longest wait for an answer; default 30000.
     void setTimeoutMs(int ms);
     int timeoutMs() const;
+    // Longest wait for a connect; default 5000.
+    void setConnectTimeoutMs(int ms);
+    int connectTimeoutMs() const;
 
     bool connected() const;
     void setConnected(bool on);
@@ -59,6 +70,12 @@ signals:
 private:
     struct Private;
     std::unique_ptr<Private> d;
+    void startConnect();
+    void settlePending(QTcpSocket* s, const QString& failure);
+    void dropPending();
+    // Waits for a connect under way; true when connected.
+    bool awaitPending();
+    // Connects and waits.
     bool connectNow();
     void dropSocket();
     TServerAnswer fail(const QString& text);

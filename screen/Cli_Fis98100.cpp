@@ -103,6 +103,12 @@ void TfrmEmissaoDarfDoc::FormCreate() {
 void TfrmEmissaoDarfDoc::netEmissaoDarfDocBeforeConnect() {
     netEmissaoDarfDoc->setHost(Zelkora::WebURL());
     netEmissaoDarfDoc->setPort(Zelkora::WebPort());
+    // How long the screen waits for a server host that does not answer ([Server]
+    // ConnectTimeout, seconds); the connection's own default otherwise.
+    bool ok = false;
+    const double seconds = Zelkora::IniValue(QStringLiteral("Server/ConnectTimeout")).toDouble(&ok);
+    netEmissaoDarfDoc->setConnectTimeoutMs(ok && seconds > 0 && seconds <= 300 ? int(seconds * 1000)
+                                                                               : 0);
 }
 
 void TfrmEmissaoDarfDoc::FormActivate() {

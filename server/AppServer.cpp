@@ -3,15 +3,20 @@
 #include "Dispatcher.h"
 #include "Envelope.h"
 #include "FisDatabase.h"
-#include "core/Frame.h"
 #include "core/HostExceptions.h"
 
 #include <QElapsedTimer>
+#include <QHostAddress>
 #include <QMutex>
 #include <QSqlDatabase>
 #include <QTcpSocket>
 #include <QThread>
 #include <cstdio>
+#include <fcntl.h>
+#include <malloc.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 void serverLog(const QString& line) {
     static QMutex mutex;
@@ -21,14 +26,61 @@ void serverLog(const QString& line) {
     std::fflush(stderr);
 }
 
+void releaseFreeMemory() {
+    malloc_trim(0);
+}
+
 namespace {
+
+// What the socket keeps of a client's bytes not yet taken as frames: enough to go on reading a
+// frame, little enough that a flood stays in the system's buffers and slows its sender.
+constexpr qint64 ReadBufferSize = 64 * 1024;
+// An answer this large leaves its memory to be handed back once it has been sent.
+constexpr qint64 LargeAnswer = 1024 * 1024;
+// File descriptors a new connection must leave free: its socket is open already; its thread's
+// event loop and its database attachment need a few more, and the server must keep some to
+// refuse the next connection with a message.
+constexpr int DescriptorsToSpare = 16;
+// A refused connection gets a moment to read its error frame; beyond this many at once the
+// next ones are closed without it.
+constexpr int MaxRefusing = 64;
+constexpr int RefusalLingerMs = 2000;
+
+// Whether n more descriptors could be opened now.
+bool descriptorsToSpare(qintptr fd, int n) {
+    int taken[DescriptorsToSpare];
+    int got = 0;
+    while (got < n && got < DescriptorsToSpare) {
+        const int d = fcntl(int(fd), F_DUPFD_CLOEXEC, 0);
+        if (d < 0)
+            break;
+        taken[got++] = d;
+    }
+    const bool ok = got == n;
+    while (got > 0)
+        ::close(taken[--got]);
+    return ok;
+}
+
+// "address:port" of a socket not yet wrapped in a QTcpSocket.
+QString peerOf(qintptr fd) {
+    sockaddr_storage a{};
+    socklen_t len = sizeof a;
+    if (getpeername(int(fd), reinterpret_cast<sockaddr*>(&a), &len) != 0)
+        return QStringLiteral("-");
+    QHostAddress host(reinterpret_cast<sockaddr*>(&a));
+    const quint16 port = a.ss_family == AF_INET6
+                             ? ntohs(reinterpret_cast<sockaddr_in6*>(&a)->sin6_port)
+                             : ntohs(reinterpret_cast<sockaddr_in*>(&a)->sin_port);
+    return QStringLiteral("%1:%2").arg(host.toString()).arg(port);
+}
 
 class TClientWorker : public QObject {
     Q_OBJECT
 public:
-    TClientWorker(qintptr descriptor, QString location, qint64 maxFrame, quint64 number)
-        : m_descriptor(descriptor), m_location(std::move(location)), m_reader(maxFrame),
-          m_connName(QStringLiteral("fis98100-client-%1").arg(number)), m_number(number),
+    TClientWorker(qintptr descriptor, QString location, const TServerLimits& limits, quint64 number)
+        : m_descriptor(descriptor), m_location(std::move(location)), m_limits(limits),
+          m_reader(limits.maxRequest), m_connName(QStringLiteral("fis98100-client-%1").arg(number)),
           m_dispatcher([this] { return database(); }) {}
 
     ~TClientWorker() override {
@@ -45,16 +97,28 @@ public slots:
     void start() {
         m_socket = new QTcpSocket(this);
         if (!m_socket->setSocketDescriptor(m_descriptor)) {
+            ::close(int(m_descriptor));
             emit finished();
             return;
         }
         m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        m_socket->setReadBufferSize(ReadBufferSize);
         m_peer = QStringLiteral("%1:%2")
                      .arg(m_socket->peerAddress().toString())
                      .arg(m_socket->peerPort());
+        m_idle = new QTimer(this);
+        m_idle->setSingleShot(true);
+        m_idle->setInterval(m_limits.idleTimeoutMs);
+        connect(m_idle, &QTimer::timeout, this, &TClientWorker::onIdle);
+        m_frame = new QTimer(this);
+        m_frame->setSingleShot(true);
+        m_frame->setInterval(m_limits.frameTimeoutMs);
+        connect(m_frame, &QTimer::timeout, this, &TClientWorker::onFrameTimeout);
         connect(m_socket, &QTcpSocket::readyRead, this, &TClientWorker::onReadyRead);
+        connect(m_socket, &QTcpSocket::bytesWritten, this, &TClientWorker::onBytesWritten);
         connect(m_socket, &QTcpSocket::disconnected, this, &TClientWorker::finished);
-        onReadyRead();
+        m_idle->start();
+        pump();
     }
 
 signals:
@@ -68,38 +132,102 @@ private:
         return FisDb::openConnection(m_location, m_connName);
     }
 
+    void logLine(const QString& text) {
+        serverLog(QStringLiteral("[%1] - 0 ms %2").arg(m_peer, text));
+    }
+
     void send(const QCborMap& answer, const QCborValue& id) {
         QByteArray frame = FisFrame::encode(answer);
-        if (frame.size() - 4 > m_reader.maxFrame())
+        if (frame.size() - 4 > m_limits.maxAnswer)
             frame = FisFrame::encode(TDispatcher::errorAnswer(
                 id, QStringLiteral("A resposta (%1 bytes) excede o limite de %2 bytes; "
                                    "restrinja o filtro.")
                         .arg(frame.size() - 4)
-                        .arg(m_reader.maxFrame())));
+                        .arg(m_limits.maxAnswer)));
+        if (frame.size() > LargeAnswer)
+            m_trimAfterWrite = true;
         m_socket->write(frame);
     }
 
+    // The stream cannot go on: answer, then close once the answer is out (or soon regardless).
+    void closeWith(const QString& text) {
+        send(TDispatcher::errorAnswer({}, text), {});
+        m_closing = true;
+        m_frame->stop();
+        m_socket->disconnectFromHost();
+        QTimer::singleShot(RefusalLingerMs, this, [this] {
+            m_socket->abort();
+            emit finished();
+        });
+    }
+
     void onReadyRead() {
-        if (!m_socket)
+        m_idle->start();
+        pump();
+    }
+
+    void onBytesWritten() {
+        m_idle->start();
+        if (m_socket->bytesToWrite() > 0)
             return;
-        m_reader.readFrom(m_socket);
+        if (m_trimAfterWrite) {
+            m_trimAfterWrite = false;
+            releaseFreeMemory();
+        }
+        pump();
+    }
+
+    void onIdle() {
+        logLine(
+            QStringLiteral("conexão ociosa por %1 s encerrada").arg(m_limits.idleTimeoutMs / 1000));
+        // Whatever is unsent stays unsent: a client that reads nothing for this long is gone.
+        m_closing = true;
+        m_socket->abort();
+        emit finished();
+    }
+
+    void onFrameTimeout() {
+        const QString why = QStringLiteral("quadro incompleto: %1 bytes recebidos em %2 s")
+                                .arg(m_reader.buffered())
+                                .arg(m_limits.frameTimeoutMs / 1000.0);
+        logLine(QStringLiteral("erro: %1; conexão encerrada").arg(why));
+        closeWith(QStringLiteral("Quadro recusado: %1.").arg(why));
+    }
+
+    // Serves the frames that have arrived, one at a time, as long as the answers go out: a
+    // client that does not read them finds its requests left unread until it does, in the
+    // system's buffers rather than here.
+    void pump() {
+        if (!m_socket || m_closing)
+            return;
         for (;;) {
+            if (m_socket->bytesToWrite() > 0) {
+                m_frame->stop(); // the wait is ours, not the client's
+                return;
+            }
             QCborValue item;
             QString why;
             const auto st = m_reader.next(item, &why);
-            if (st == TFrameReader::Status::NeedMore)
+            if (st == TFrameReader::Status::NeedMore) {
+                if (m_socket->bytesAvailable() > 0) {
+                    m_reader.readFrom(m_socket);
+                    continue;
+                }
+                // A frame begun must end within the read timeout, counted from its first byte.
+                if (m_reader.buffered() == 0)
+                    m_frame->stop();
+                else if (!m_frame->isActive())
+                    m_frame->start();
                 return;
+            }
+            m_frame->stop();
             if (st == TFrameReader::Status::Oversized) {
-                // The stream cannot be resynchronised: answer, then close this connection only.
-                serverLog(
-                    QStringLiteral("[%1] - 0 ms erro: %2; conexão encerrada").arg(m_peer, why));
-                send(TDispatcher::errorAnswer({}, QStringLiteral("Quadro recusado: %1.").arg(why)),
-                     {});
-                m_socket->disconnectFromHost();
+                logLine(QStringLiteral("erro: %1; conexão encerrada").arg(why));
+                closeWith(QStringLiteral("Quadro recusado: %1.").arg(why));
                 return;
             }
             if (st == TFrameReader::Status::Malformed) {
-                serverLog(QStringLiteral("[%1] - 0 ms erro: quadro inválido: %2").arg(m_peer, why));
+                logLine(QStringLiteral("erro: quadro inválido: %1").arg(why));
                 send(TDispatcher::errorAnswer({}, QStringLiteral("Quadro inválido: %1.").arg(why)),
                      {});
                 continue;
@@ -108,38 +236,130 @@ private:
             t.start();
             TDispatcher::TLog log;
             const QCborMap answer = m_dispatcher.handle(item, log);
+            item = QCborValue();
             send(answer, answer.value(FisProtocol::Key::Id));
             serverLog(QStringLiteral("[%1] %2 %3 ms %4")
                           .arg(m_peer, log.method)
                           .arg(t.elapsed())
                           .arg(log.outcome.left(300)));
+            m_idle->start();
         }
     }
 
     qintptr m_descriptor;
     QString m_location;
+    TServerLimits m_limits;
     TFrameReader m_reader;
     QString m_connName;
-    quint64 m_number;
     QString m_peer;
     QTcpSocket* m_socket = nullptr;
+    QTimer* m_idle = nullptr;
+    QTimer* m_frame = nullptr;
+    bool m_closing = false;
+    bool m_trimAfterWrite = false;
     TDispatcher m_dispatcher;
+};
+
+// A connection the server does not take: its error frame, a moment to read it, then closed.
+class TRefusal : public QTcpSocket {
+public:
+    TRefusal(qintptr descriptor, const QByteArray& frame, QObject* parent) : QTcpSocket(parent) {
+        if (!setSocketDescriptor(descriptor)) {
+            ::close(int(descriptor));
+            deleteLater();
+            return;
+        }
+        write(frame);
+        // What the client sends meanwhile is read and dropped, so that closing sends no reset
+        // that would discard the error frame before the client reads it.
+        connect(this, &QTcpSocket::readyRead, this, [this] { readAll(); });
+        connect(this, &QTcpSocket::disconnected, this, &QObject::deleteLater);
+        disconnectFromHost();
+        QTimer::singleShot(RefusalLingerMs, this, [this] {
+            abort();
+            deleteLater();
+        });
+    }
 };
 
 } // namespace
 
-TAppServer::TAppServer(const QString& databaseLocation, qint64 maxFrame, QObject* parent)
-    : QTcpServer(parent), m_location(databaseLocation), m_maxFrame(maxFrame) {}
+TAppServer::TAppServer(const QString& databaseLocation, const TServerLimits& limits,
+                       QObject* parent)
+    : QTcpServer(parent), m_location(databaseLocation), m_limits(limits) {
+    setListenBacklogSize(limits.listenBacklog);
+    connect(this, &QTcpServer::acceptError, this, &TAppServer::onAcceptError);
+    m_trim.setSingleShot(true);
+    m_trim.setInterval(1000);
+    connect(&m_trim, &QTimer::timeout, this, [] { releaseFreeMemory(); });
+}
+
+void TAppServer::trimSoon() {
+    if (!m_trim.isActive())
+        m_trim.start();
+}
+
+void TAppServer::onAcceptError(QAbstractSocket::SocketError) {
+    // Out of descriptors (or another resource): the connection stays queued by the system, and
+    // accepting resumes in a moment, when closed connections may have freed some.
+    serverLog(QStringLiteral("fis98100-server: não foi possível aceitar uma conexão: %1; "
+                             "nova tentativa em 1 s")
+                  .arg(errorString()));
+    pauseAccepting();
+    QTimer::singleShot(1000, this, [this] { resumeAccepting(); });
+}
+
+void TAppServer::refuse(qintptr descriptor, const QString& why) {
+    serverLog(
+        QStringLiteral("[%1] - 0 ms erro: conexão recusada: %2").arg(peerOf(descriptor), why));
+    // A refusal takes a descriptor for a moment: never the last ones, which the clients being
+    // served may need for their database.
+    if (m_refusing >= MaxRefusing || !descriptorsToSpare(descriptor, DescriptorsToSpare)) {
+        ::close(int(descriptor));
+        return;
+    }
+    ++m_refusing;
+    auto* r = new TRefusal(
+        descriptor,
+        FisFrame::encode(TDispatcher::errorAnswer(
+            {}, QStringLiteral("Servidor de aplicação ocupado: %1. Tente novamente em instantes.")
+                    .arg(why))),
+        this);
+    connect(r, &QObject::destroyed, this, [this] { --m_refusing; });
+}
 
 void TAppServer::incomingConnection(qintptr descriptor) {
+    if (m_active->load() >= m_limits.maxConnections) {
+        refuse(descriptor,
+               QStringLiteral("limite de %1 conexões atingido").arg(m_limits.maxConnections));
+        return;
+    }
+    // Running out of descriptors in the new thread would end the process; refuse before.
+    if (!descriptorsToSpare(descriptor, DescriptorsToSpare)) {
+        refuse(descriptor, QStringLiteral("descritores de arquivo esgotados"));
+        return;
+    }
     auto* thread = new QThread;
-    auto* worker = new TClientWorker(descriptor, m_location, m_maxFrame, ++m_clients);
+    auto* worker = new TClientWorker(descriptor, m_location, m_limits, ++m_clients);
     worker->moveToThread(thread);
     connect(thread, &QThread::started, worker, &TClientWorker::start);
     connect(worker, &TClientWorker::finished, thread, &QThread::quit);
     connect(thread, &QThread::finished, worker, &QObject::deleteLater);
     connect(thread, &QThread::finished, thread, &QObject::deleteLater);
+    const auto active = m_active;
+    ++*active;
+    connect(thread, &QThread::finished, this, [this, active] {
+        --*active;
+        trimSoon();
+    });
     thread->start();
+    // A thread the system could not create (out of threads or memory) never runs.
+    if (!thread->isRunning() && !thread->isFinished()) {
+        --*active;
+        delete worker;
+        delete thread;
+        refuse(descriptor, QStringLiteral("não foi possível criar a linha de execução"));
+    }
 }
 
 #include "AppServer.moc"

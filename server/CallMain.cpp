@@ -13,9 +13,12 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <cmath>
 #include <cstdio>
 
 namespace {
+
+constexpr int MaxTimeoutS = 86400;
 
 int usage(const QString& why) {
     if (!why.isEmpty())
@@ -55,11 +58,20 @@ int main(int argc, char** argv) {
         bool ok = true;
         if (opt == QLatin1String("--host"))
             host = val;
-        else if (opt == QLatin1String("--port"))
+        else if (opt == QLatin1String("--port")) {
             port = val.toInt(&ok);
-        else if (opt == QLatin1String("--timeout"))
-            timeoutMs = int(val.toDouble(&ok) * 1000);
-        else
+            if (!ok || port < 1 || port > 65535)
+                return usage(QStringLiteral("--port deve ser de 1 a 65535: %1").arg(val));
+        } else if (opt == QLatin1String("--timeout")) {
+            const double seconds = val.toDouble(&ok);
+            // Zero, negative, infinite or beyond a day would mean waiting for ever.
+            if (!ok || !std::isfinite(seconds) || seconds <= 0 || seconds > MaxTimeoutS)
+                return usage(QStringLiteral("--timeout deve ser um número de segundos maior que "
+                                            "zero e até %1: %2")
+                                 .arg(MaxTimeoutS)
+                                 .arg(val));
+            timeoutMs = int(std::ceil(seconds * 1000));
+        } else
             return usage(QStringLiteral("opção desconhecida: %1").arg(opt));
         if (!ok)
             return usage(QStringLiteral("valor inválido para %1: %2").arg(opt, val));
@@ -84,6 +96,7 @@ int main(int argc, char** argv) {
         con.setHost(host);
         con.setPort(port);
         con.setTimeoutMs(timeoutMs);
+        con.setConnectTimeoutMs(timeoutMs);
         con.setServerName(QString::fromLatin1(FisProtocol::ObjectName));
         con.setThrowException(false);
         const QList<int> byRef = sig->byRefIndexes();

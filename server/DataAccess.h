@@ -1,8 +1,8 @@
 #pragma once
 // The server's data access: one query type, one transaction type, one way to tell a conflict
-// with another transaction from any other failure, and one retry policy. Every failure throws:
-// EConflict when another transaction got in the way, EHostError with the driver's text, the
-// database's text and the statement otherwise.
+// with another transaction from any other failure, and one retry policy. Every failure throws
+// EDbError (EConflict when another transaction got in the way): a text the clerk can read, and
+// the driver's and the database's texts with the statement, which only the server's log shows.
 #include "core/DataPacket.h"
 #include "core/HostExceptions.h"
 
@@ -10,17 +10,30 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QVariant>
+#include <chrono>
 #include <functional>
 #include <optional>
 
 namespace FisServer {
 
+// A database failure. text() names the step that failed and nothing of the database; detail()
+// carries the driver's and the database's texts and the statement, for the server's log.
+class EDbError : public EHostError {
+public:
+    EDbError(const QString& text, const QString& detail) : EHostError(text), m_detail(detail) {}
+    const QString& detail() const { return m_detail; }
+
+private:
+    QString m_detail;
+};
+
 // Another transaction holds or changed the row, or took the unique key first. The text is the
 // same as for any other database failure, for when no retry catches it.
-class EConflict : public EHostError {
+class EConflict : public EDbError {
 public:
-    EConflict(const QString& text, bool duplicateKey)
-        : EHostError(text), m_duplicateKey(duplicateKey) {}
+    EConflict(const QString& text, const QString& detail, bool duplicateKey)
+        : EDbError(text, detail), m_duplicateKey(duplicateKey) {}
+    EConflict(const QString& text, bool duplicateKey) : EConflict(text, {}, duplicateKey) {}
     // A primary or unique key already taken (rather than a lock or update conflict).
     bool duplicateKey() const { return m_duplicateKey; }
 
@@ -34,8 +47,10 @@ enum class TDbFailure { Other, Conflict, DuplicateKey };
 // key already taken.
 TDbFailure classify(const QSqlError& error);
 
-// "Erro no banco de dados ao <what>: <driver text> <database text> [<statement>]".
-QString sqlFailure(const QSqlQuery& q, const QString& what);
+// "Erro no banco de dados ao <what>: ..." without anything of the database: what a client reads.
+QString sqlFailure(const QString& what);
+// "<driver text> <database text> [<statement>]": what the log keeps.
+QString sqlDetail(const QSqlQuery& q);
 
 class TQuery {
 public:
@@ -45,6 +60,9 @@ public:
     void exec(const QString& what);
     // The next row; false at the end. A failure while fetching (a row lock met) throws.
     bool next(const QString& what);
+    // exec and the first row of a statement that locks rows (SELECT ... WITH LOCK): waiting on
+    // another transaction's lock beyond the call's deadline cancels it (ELockTimeout).
+    bool execLocking(const QString& what);
     QVariant value(int i) const { return m_q.value(i); }
     QString text(int i) const { return m_q.value(i).toString(); }
     int numRowsAffected() const { return m_q.numRowsAffected(); }
@@ -54,6 +72,7 @@ public:
 
 private:
     [[noreturn]] void fail(const QString& what);
+    QSqlDatabase m_db;
     QSqlQuery m_q;
 };
 
@@ -64,7 +83,7 @@ public:
     ~TTransaction();
     TTransaction(const TTransaction&) = delete;
     TTransaction& operator=(const TTransaction&) = delete;
-    // A conflict throws EConflict; another failure EHostError("<failure>: <database's text>").
+    // A conflict throws EConflict; another failure EDbError (failure names the step).
     void commit(const QString& failure);
 
 private:
@@ -72,28 +91,66 @@ private:
     bool m_committed = false;
 };
 
+// A statement that waited on another transaction's row lock until the call's bound ran out. Its
+// cancellation may still reach the connection's next statement, so the connection is closed.
+class ELockTimeout : public EDbError {
+public:
+    using EDbError::EDbError;
+};
+
+// How long one call may wait, over all its attempts, for the rows other transactions hold:
+// set once at start; 10 s by default.
+void setLockWaitMs(int ms);
+int lockWaitMs();
+
+namespace Detail {
+// The running call's deadline for row locks (none outside retryOnConflict), and a pause of a few
+// milliseconds that lets the colleague's next statement go first.
+using TClock = std::chrono::steady_clock;
+std::optional<TClock::time_point>& callDeadline();
+void pauseAfterConflict();
+} // namespace Detail
+
 // Runs attempt in a fresh transaction; after a conflict with another transaction runs it again
-// on a fresh snapshot, which sees what the other transaction left. Gives the attempt's value and
-// the number of attempts it took, or no value after MaxAttempts conflicts in a row.
+// on a fresh snapshot, which sees what the other transaction left, until lockWaitMs() have
+// passed since the first attempt: a colleague who keeps saving a guide delays an issue but does
+// not refuse it. A statement that waits on a row lock past that bound is cancelled, and the
+// connection closed. Gives the attempt's value and the number of attempts it took, or no value
+// once the bound ran out (lockTimedOut: in a row lock rather than between conflicts).
 template <class T> struct TRetried {
     std::optional<T> value;
     int attempts = 0;
+    bool lockTimedOut = false;
 };
-inline constexpr int MaxAttempts = 3;
 template <class T>
 TRetried<T> retryOnConflict(QSqlDatabase& db, const std::function<T(TTransaction&)>& attempt) {
     TRetried<T> out;
-    while (out.attempts < MaxAttempts) {
+    const auto deadline = Detail::TClock::now() + std::chrono::milliseconds(lockWaitMs());
+    std::optional<Detail::TClock::time_point>& current = Detail::callDeadline();
+    const auto outer = current;
+    current = deadline;
+    struct TRestore {
+        std::optional<Detail::TClock::time_point>& current;
+        std::optional<Detail::TClock::time_point> outer;
+        ~TRestore() { current = outer; }
+    } restore{current, outer};
+    for (;;) {
         ++out.attempts;
         try {
             TTransaction tr(db);
             out.value = attempt(tr);
             return out;
+        } catch (const ELockTimeout&) {
+            out.lockTimedOut = true;
+            db.close();
+            return out;
         } catch (const EConflict&) {
-            // The transaction rolled back as it went; try again.
+            // The transaction rolled back as it went; try again while the bound lasts.
         }
+        if (Detail::TClock::now() >= deadline)
+            return out;
+        Detail::pauseAfterConflict();
     }
-    return out;
 }
 
 // Builds a packet from the query's rows, whose columns follow fields in order: texts lose the

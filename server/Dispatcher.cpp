@@ -1,5 +1,6 @@
 #include "Dispatcher.h"
 
+#include "DataAccess.h"
 #include "Envelope.h"
 #include "MethodTable.h"
 #include "Methods.h"
@@ -93,8 +94,23 @@ QCborMap TDispatcher::handle(const QCborValue& request, TLog& log) {
     if (const QString why = readRequest(request, req, log); !why.isEmpty())
         return refuse(why);
     const QString& name = req.method->name;
+    // The client reads a clear text; what the driver or the library said goes to the log only.
+    auto refuseLogged = [&](const QString& text, const QString& detail) {
+        QCborMap m = refuse(text);
+        if (!detail.isEmpty())
+            log.outcome += QStringLiteral(" [") + detail.simplified() + QLatin1Char(']');
+        return m;
+    };
+    QSqlDatabase db;
     try {
-        QSqlDatabase db = m_database();
+        db = m_database();
+    } catch (const EHostError& e) {
+        return refuseLogged(
+            QStringLiteral("%1: o banco de dados do servidor de aplicação está indisponível.")
+                .arg(name),
+            e.text());
+    }
+    try {
         const FisServer::TMethodResult result = run(req.method->id, db, req.args);
         QCborMap refs;
         for (int i : req.method->byRefIndexes())
@@ -105,11 +121,13 @@ QCborMap TDispatcher::handle(const QCborValue& request, TLog& log) {
         m.insert(Key::Refs, refs);
         log.outcome = result.outcome();
         return m;
+    } catch (const FisServer::EDbError& e) {
+        return refuseLogged(e.text(), e.detail());
     } catch (const EHostError& e) {
         return refuse(e.text());
     } catch (const std::exception& e) {
-        return refuse(
-            QStringLiteral("%1: erro interno: %2").arg(name, QString::fromLocal8Bit(e.what())));
+        return refuseLogged(QStringLiteral("%1: erro interno.").arg(name),
+                            QString::fromLocal8Bit(e.what()));
     } catch (...) {
         return refuse(QStringLiteral("%1: erro interno.").arg(name));
     }

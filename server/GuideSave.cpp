@@ -77,6 +77,14 @@ void requireNote(QSqlDatabase& db, const TGuide& g) {
             QStringLiteral("%1: nota fiscal %2/%3 não encontrada.").arg(M, g.filial, g.lancto));
 }
 
+// A tax code the database does not know would reach the clerk as a foreign-key failure.
+void requireTax(QSqlDatabase& db, const TGuide& g) {
+    TQuery tax(db, QStringLiteral("SELECT 1 FROM IMPOSTONFE WHERE CDIMPOSTONFE = ?"));
+    tax.bind(g.imposto).exec(QStringLiteral("ler o imposto"));
+    if (!tax.next(QStringLiteral("ler o imposto")))
+        throw EHostError(QStringLiteral("%1: imposto \"%2\" não cadastrado.").arg(M, g.imposto));
+}
+
 // Why a save of g must be refused, empty when it may go on; cur is the guide's row (its status,
 // due date, revenue code, history, tax amount, fine, interest), invalid when the note has none
 // for the tax. A note without an amount of the tax has no guide: a row made up for it would
@@ -114,8 +122,8 @@ void lockGuide(QSqlDatabase& db, const TGuide& g) {
                                   " DSHISTGUIAPAGDOC, VRIMPOSTONF, VRMULTAGUIA, VRJUROGUIA"
                                   " FROM IMPOSTONF WHERE CDFILIAL = ?"
                                   " AND NRLANCTONF = ? AND CDIMPOSTONFE = ? WITH LOCK"));
-    cur.bind(g.filial).bind(g.lancto).bind(g.imposto).exec(QStringLiteral("ler a guia"));
-    const bool exists = cur.next(QStringLiteral("ler a guia"));
+    const bool exists =
+        cur.bind(g.filial).bind(g.lancto).bind(g.imposto).execLocking(QStringLiteral("ler a guia"));
     QVariantList row;
     for (int i = 0; exists && i < 7; ++i)
         row << cur.value(i);
@@ -142,6 +150,7 @@ TMethodResult setDarfDoc(QSqlDatabase& db, QCborArray& args) {
     // what the colleague left (an issued guide keeps its rules) and saves: the later save wins.
     const TRetried<TMethodResult> saved = retryOnConflict<TMethodResult>(db, [&](TTransaction& tr) {
         requireNote(db, g);
+        requireTax(db, g);
         lockGuide(db, g);
         writeGuide(db, g);
         tr.commit(QStringLiteral("%1: não foi possível gravar a guia da nota %2/%3")

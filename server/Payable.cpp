@@ -6,6 +6,7 @@
 #include "Records.h"
 
 #include "core/HostExceptions.h"
+#include "core/Services.h"
 
 #include <optional>
 
@@ -51,16 +52,52 @@ std::optional<TTaxSettings> readTaxSettings(QSqlDatabase& db, const TPayable& p)
 
 struct TNoteOwner {
     QString empresa, filiOper;
+    QDate entrSaid;
 };
 
 // No value when the note does not exist.
 std::optional<TNoteOwner> readNote(QSqlDatabase& db, const TPayable& p) {
-    TQuery q(db, QStringLiteral("SELECT CDEMPRESA, CDFILIOPER FROM NOTAFISCAL"
+    TQuery q(db, QStringLiteral("SELECT CDEMPRESA, CDFILIOPER, DTENTRSAID FROM NOTAFISCAL"
                                 " WHERE CDFILIAL = ? AND NRLANCTONF = ?"));
     q.bind(p.filial).bind(p.lancto).exec(QStringLiteral("ler a nota"));
     if (!q.next(QStringLiteral("ler a nota")))
         return std::nullopt;
-    return TNoteOwner{q.text(0), q.text(1)};
+    return TNoteOwner{q.text(0), q.text(1), q.value(2).toDate()};
+}
+
+// An operating branch other than the note's own must be a branch of the note's company.
+bool branchExists(QSqlDatabase& db, const TPayable& p, const TNoteOwner& note) {
+    if (p.filiOper.isEmpty() || p.filiOper == note.filiOper || p.filiOper == p.filial)
+        return true;
+    TQuery q(db, QStringLiteral("SELECT FIRST 1 1 FROM NOTAFISCAL"
+                                " WHERE CDFILIAL = ? AND CDEMPRESA = ?"));
+    q.bind(p.filiOper).bind(note.empresa).exec(QStringLiteral("ler a filial de operação"));
+    return q.next(QStringLiteral("ler a filial de operação"));
+}
+
+// What the barcode is composed from besides the payable's own fields: the fiscal parameters'
+// reference dates and the company's registration. Missing ones stay empty, and the
+// composition names them.
+TDarfInput compositionInput(QSqlDatabase& db, const TPayable& p, const TNoteOwner& note,
+                            double tax) {
+    TDarfInput in;
+    in.VRIMPOSTONF = tax;
+    in.VRJUROGUIA = p.juros;
+    in.VRMULTAGUIA = p.multa;
+    in.DTVENCGUIA = p.venc.date();
+    in.DTENTRSAID = note.entrSaid;
+    in.CDRECEGUIA = p.receita;
+    TQuery param(db, QStringLiteral("SELECT DTREFVENCDARF, DTREFPAGDARF FROM PARAMFISCAL"));
+    param.exec(QStringLiteral("ler os parâmetros fiscais"));
+    if (param.next(QStringLiteral("ler os parâmetros fiscais"))) {
+        in.DTREFVENCDARF = param.value(0).toDate();
+        in.DTREFPAGDARF = param.value(1).toDate();
+    }
+    TQuery company(db, QStringLiteral("SELECT NRINSJUREMPR FROM EMPRESA WHERE CDEMPRESA = ?"));
+    company.bind(p.empresa).exec(QStringLiteral("ler a empresa"));
+    if (company.next(QStringLiteral("ler a empresa")))
+        in.NRINSJUREMPR = company.text(0);
+    return in;
 }
 
 struct TGuideRow {
@@ -75,8 +112,7 @@ std::optional<TGuideRow> lockGuide(QSqlDatabase& db, const TPayable& p) {
     TQuery q(db, QStringLiteral("SELECT IDSTATUSGUIA, VRIMPOSTONF FROM IMPOSTONF"
                                 " WHERE CDFILIAL = ? AND NRLANCTONF = ? AND CDIMPOSTONFE = ?"
                                 " WITH LOCK"));
-    q.bind(p.filial).bind(p.lancto).bind(p.imposto).exec(QStringLiteral("ler a guia"));
-    if (!q.next(QStringLiteral("ler a guia")))
+    if (!q.bind(p.filial).bind(p.lancto).bind(p.imposto).execLocking(QStringLiteral("ler a guia")))
         return std::nullopt;
     return TGuideRow{q.text(0), q.value(1).toDouble()};
 }
@@ -148,10 +184,22 @@ TMethodResult issueOnce(QSqlDatabase& db, TTransaction& tr, const TPayable& p) {
                 .arg(p.filial, p.lancto, p.imposto));
     if (guide->status == QLatin1String("S"))
         return alreadyIssued("guia já emitida");
+    if (ToCentavos(guide->tax) <= 0)
+        return TMethodResult::refused(
+            QStringLiteral("Conta a pagar: a nota fiscal %1/%2 não tem valor do imposto %3 "
+                           "(R$ %4).")
+                .arg(p.filial, p.lancto, p.imposto, FormatBR(guide->tax)));
     if (const QString why = checkCollection(p); !why.isEmpty())
         return TMethodResult::refused(why);
-    const qint64 due = amountDue(guide->tax, p.jurosTyped, p.multaTyped);
+    const qint64 due = amountDue(guide->tax, p.juros, p.multa);
     if (const QString why = checkAmounts(p.total, due, p.barra); !why.isEmpty())
+        return TMethodResult::refused(why);
+    if (!branchExists(db, p, *note))
+        return TMethodResult::refused(
+            QStringLiteral("Conta a pagar: filial de operação \"%1\" não existe na empresa %2.")
+                .arg(p.filiOper, note->empresa));
+    if (const QString why = checkComposed(p, compositionInput(db, p, *note, guide->tax));
+        !why.isEmpty())
         return TMethodResult::refused(why);
 
     const qint64 number = nextPayableNumber(db);
@@ -181,7 +229,8 @@ TMethodResult GeraContaPagar(QSqlDatabase& db, QCborArray& args) {
             QStringLiteral("Conta a pagar: a guia da nota %1/%2 está sendo alterada por outro "
                            "usuário; tente novamente.")
                 .arg(p.filial, p.lancto));
-        r.remark = QStringLiteral("conflito de transação");
+        r.remark = done.lockTimedOut ? QStringLiteral("espera pelo bloqueio esgotada")
+                                     : QStringLiteral("conflito de transação");
         return r;
     }
     TMethodResult r = *done.value;

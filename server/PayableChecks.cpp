@@ -7,6 +7,7 @@
 #include "core/HostExceptions.h"
 #include "core/Services.h"
 
+#include <QStringList>
 #include <tuple>
 
 namespace FisServer {
@@ -48,7 +49,8 @@ QString checkKeys(const TPayable& p) {
         return QStringLiteral("Conta a pagar: imposto deve ser informado.");
     for (const auto& [what, value, size] :
          {std::tuple{"empresa", p.empresa, 2}, std::tuple{"filial", p.filial, 4},
-          std::tuple{"lançamento da nota", p.lancto, 10}, std::tuple{"imposto", p.imposto, 2}})
+          std::tuple{"lançamento da nota", p.lancto, 10}, std::tuple{"imposto", p.imposto, 2},
+          std::tuple{"filial de operação", p.filiOper, 4}})
         if (const QString why = tooLong(kPayable, QString::fromUtf8(what), value, size);
             !why.isEmpty())
             return why;
@@ -159,7 +161,7 @@ QString checkCollection(const TPayable& p) {
 }
 
 qint64 amountDue(double tax, double interest, double fine) {
-    return ToCentavos(RoundDec(tax + interest + fine, 2));
+    return ToCentavos(tax) + ToCentavos(interest) + ToCentavos(fine);
 }
 
 QString checkAmounts(double total, qint64 due, const QString& barcode) {
@@ -170,6 +172,40 @@ QString checkAmounts(double total, qint64 due, const QString& barcode) {
     if (inBarcode != due)
         return QStringLiteral("Valor do código de barras (%1) difere do valor a pagar (%2).")
             .arg(FormatBR(inBarcode / 100.0), FormatBR(due / 100.0));
+    return QString();
+}
+
+QString checkComposed(const TPayable& p, const TDarfInput& input) {
+    TDarfBarcode want;
+    try {
+        want = MontaBarraDarf(input);
+    } catch (const EHostError& e) {
+        return QStringLiteral("Conta a pagar: %1").arg(e.text());
+    }
+    if (p.barra != want.STBARRAGUIA) {
+        // Name the parts that differ, by their positions in the barcode.
+        static const struct {
+            int from, size;
+            const char* name;
+        } parts[] = {{4, 11, "valor"},
+                     {19, 4, "vencimento"},
+                     {24, 12, "inscrição da empresa"},
+                     {36, 4, "código da receita"},
+                     {40, 4, "data de entrada/saída"}};
+        QStringList differ;
+        for (const auto& part : parts)
+            if (p.barra.mid(part.from, part.size) != want.STBARRAGUIA.mid(part.from, part.size))
+                differ << QString::fromUtf8(part.name);
+        if (differ.isEmpty())
+            differ << QStringLiteral("dígitos");
+        return QStringLiteral("Conta a pagar: código de barras %1 não corresponde à guia da nota "
+                              "%2/%3 (esperado %4; difere em: %5).")
+            .arg(p.barra, p.filial, p.lancto, want.STBARRAGUIA, differ.join(QStringLiteral(", ")));
+    }
+    if (p.linha != want.STLINHADIGI)
+        return QStringLiteral("Conta a pagar: linha digitável \"%1\" não corresponde à guia da "
+                              "nota %2/%3 (esperada \"%4\").")
+            .arg(p.linha, p.filial, p.lancto, want.STLINHADIGI);
     return QString();
 }
 

@@ -3,6 +3,7 @@
 // barcode and typable line, and the amounts. Each gives the text the clerk reads when the check
 // fails, or an empty text.
 #include "core/DataPacket.h"
+#include "issuing/DarfBarcode.h"
 
 #include <QCborArray>
 #include <QDateTime>
@@ -17,7 +18,7 @@ struct TPayable {
     QString packetBarra, packetLinha;             // the packet's own barcode and line, if any
     QDateTime venc;                               // DTVENCGUIA, else DTVENCGNRE
     double multa = 0, juros = 0, total = 0;       // two decimals, as the database keeps them
-    double multaTyped = 0, jurosTyped = 0;        // as typed, for the sum rounded once
+    double multaTyped = 0, jurosTyped = 0;        // as typed, before rounding
 };
 
 // Reads GeraContaPagar's arguments (company, tax, packet, barcode, typable line, history) into
@@ -37,11 +38,17 @@ QString checkTypableLine(const QString& line, const QString& barcode);
 // The barcode and the typable line are right, and equal to the packet's when it carries them.
 QString checkCollection(const TPayable& p);
 
-// What the bank collects, in centavos: tax plus interest plus fine summed first and rounded
-// once, as the screen composes it; rounding each part would refuse a fine and interest typed
-// with more than two decimals by a centavo.
+// What the bank collects, in centavos: the tax plus the interest and the fine as they are stored,
+// each rounded to the centavo, so that the payable's total is exactly the sum of its stored
+// parts.
 qint64 amountDue(double tax, double interest, double fine);
 // The total to pay and the amount in the barcode both equal the amount due.
 QString checkAmounts(double total, qint64 due, const QString& barcode);
+
+// The barcode and typable line are the ones composed from the guide's own values (input: the
+// note's tax and entry/exit date, the payable's stored fine and interest, due date and revenue
+// code, the fiscal parameters and the company's registration); a value the composition refuses
+// is refused with its text.
+QString checkComposed(const TPayable& p, const TDarfInput& input);
 
 } // namespace FisServer

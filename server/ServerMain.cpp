@@ -1,5 +1,6 @@
 // fis98100-server: the application server of the object FisProtocol::ObjectName.
 #include "AppServer.h"
+#include "DataAccess.h"
 #include "FisDatabase.h"
 #include "MethodTable.h"
 #include "core/Frame.h"
@@ -7,9 +8,15 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDir>
 #include <QHostAddress>
+#include <algorithm>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <malloc.h>
+#include <optional>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
@@ -52,6 +59,27 @@ struct TOptions {
         QStringLiteral("Pasta raiz do Firebird do projeto (padrão: a do ambiente ou "
                        "<dados>/firebird)."),
         QStringLiteral("DIR")};
+    QCommandLineOption maxConnections{
+        QStringLiteral("max-connections"),
+        QStringLiteral("Conexões simultâneas aceitas (padrão 256); as demais recebem um erro."),
+        QStringLiteral("N"), QStringLiteral("256")};
+    QCommandLineOption idleTimeout{
+        QStringLiteral("idle-timeout"),
+        QStringLiteral("Segundos sem atividade até encerrar uma conexão (padrão 1800)."),
+        QStringLiteral("S"), QStringLiteral("1800")};
+    QCommandLineOption readTimeout{
+        QStringLiteral("read-timeout"),
+        QStringLiteral("Segundos para receber um quadro começado (padrão 30)."),
+        QStringLiteral("S"), QStringLiteral("30")};
+    QCommandLineOption maxRequest{
+        QStringLiteral("max-request"),
+        QStringLiteral("Tamanho máximo de uma requisição em bytes (padrão 1048576)."),
+        QStringLiteral("BYTES"), QString::number(FisFrame::DefaultMaxRequest)};
+    QCommandLineOption lockWait{
+        QStringLiteral("lock-wait"),
+        QStringLiteral("Segundos que uma gravação ou emissão espera por outro usuário na mesma "
+                       "guia (padrão 10)."),
+        QStringLiteral("S"), QStringLiteral("10")};
     QCommandLineParser cl;
 
     explicit TOptions(const QCoreApplication& app) {
@@ -59,7 +87,8 @@ struct TOptions {
             QStringLiteral("Servidor de aplicação do objeto %1 (Emissão da Darf por Documento).")
                 .arg(QLatin1String(FisProtocol::ObjectName)));
         cl.addHelpOption();
-        cl.addOptions({listen, port, database, create, demo, notes, firebirdRoot});
+        cl.addOptions({listen, port, database, create, demo, notes, firebirdRoot, maxConnections,
+                       idleTimeout, readTimeout, maxRequest, lockWait});
         cl.process(app);
     }
 };
@@ -86,6 +115,62 @@ int createDatabase(const TOptions& o) {
     return 0;
 }
 
+// A whole number from lo to hi, or nothing.
+std::optional<qint64> wholeOption(const TOptions& o, const QCommandLineOption& opt, qint64 lo,
+                                  qint64 hi) {
+    bool ok = false;
+    const qint64 v = o.cl.value(opt).toLongLong(&ok);
+    if (!ok || v < lo || v > hi)
+        return std::nullopt;
+    return v;
+}
+
+// Seconds, positive and finite, as milliseconds.
+std::optional<int> secondsOption(const TOptions& o, const QCommandLineOption& opt) {
+    bool ok = false;
+    const double s = o.cl.value(opt).toDouble(&ok);
+    if (!ok || !std::isfinite(s) || s <= 0 || s > 24 * 3600 * 24)
+        return std::nullopt;
+    return int(std::ceil(s * 1000));
+}
+
+std::optional<TServerLimits> readLimits(const TOptions& o) {
+    TServerLimits l;
+    const auto conns = wholeOption(o, o.maxConnections, 1, 100000);
+    const auto idle = secondsOption(o, o.idleTimeout);
+    const auto read = secondsOption(o, o.readTimeout);
+    const auto request = wholeOption(o, o.maxRequest, 1024, FisFrame::DefaultMaxFrame);
+    const auto lock = secondsOption(o, o.lockWait);
+    if (!conns || !idle || !read || !request || !lock)
+        return std::nullopt;
+    FisServer::setLockWaitMs(*lock);
+    l.maxConnections = int(*conns);
+    l.idleTimeoutMs = *idle;
+    l.frameTimeoutMs = *read;
+    l.maxRequest = *request;
+    return l;
+}
+
+// Every descriptor the system allows, and how many clients they carry: each takes its socket,
+// its thread's event loop and its database attachment, and some stay free to refuse the next
+// client with a message.
+constexpr qint64 DescriptorsPerClient = 6;
+constexpr qint64 DescriptorsKept = 16;
+qint64 clientsByDescriptors() {
+    rlimit r{};
+    if (getrlimit(RLIMIT_NOFILE, &r) != 0)
+        return 1 << 30;
+    if (r.rlim_cur < r.rlim_max) {
+        r.rlim_cur = r.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &r);
+    }
+    if (r.rlim_cur == RLIM_INFINITY)
+        return 1 << 30;
+    const qint64 open = QDir(QStringLiteral("/proc/self/fd")).count() - 2;
+    return std::max<qint64>(1,
+                            (qint64(r.rlim_cur) - open - DescriptorsKept) / DescriptorsPerClient);
+}
+
 int serve(QCoreApplication& app, const TOptions& o) {
     const QString location =
         o.cl.isSet(o.database) ? o.cl.value(o.database) : FisDb::defaultDatabasePath();
@@ -96,6 +181,13 @@ int serve(QCoreApplication& app, const TOptions& o) {
     QHostAddress address;
     if (!address.setAddress(o.cl.value(o.listen)))
         return fail(QStringLiteral("endereço inválido: %1").arg(o.cl.value(o.listen)));
+    const std::optional<TServerLimits> limits = readLimits(o);
+    if (!limits)
+        return fail(QStringLiteral(
+                        "--max-connections deve ser de 1 a 100000, --idle-timeout, "
+                        "--read-timeout e --lock-wait segundos positivos, --max-request de 1024 a "
+                        "%1 bytes.")
+                        .arg(FisFrame::DefaultMaxFrame));
 
     // Fail at start rather than at the first call when the database cannot be reached.
     {
@@ -107,7 +199,14 @@ int serve(QCoreApplication& app, const TOptions& o) {
     std::signal(SIGTERM, endAtOnce);
     std::signal(SIGINT, endAtOnce);
 
-    TAppServer server(location, FisFrame::DefaultMaxFrame);
+    TServerLimits effective = *limits;
+    if (const qint64 byFds = clientsByDescriptors(); byFds < effective.maxConnections) {
+        effective.maxConnections = int(byFds);
+        serverLog(QStringLiteral("fis98100-server: até %1 conexões, pelo limite de descritores de "
+                                 "arquivo do processo")
+                      .arg(byFds));
+    }
+    TAppServer server(location, effective);
     if (!server.listen(address, quint16(p)))
         return fail(QStringLiteral("não foi possível escutar em %1:%2: %3")
                         .arg(address.toString())
@@ -123,6 +222,9 @@ int serve(QCoreApplication& app, const TOptions& o) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // Large blocks (frames, answers) come from the system and go back to it when freed, instead
+    // of staying in the heap of whichever thread served them.
+    mallopt(M_MMAP_THRESHOLD, 256 * 1024);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("fis98100-server"));
     const TOptions options(app);

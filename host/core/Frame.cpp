@@ -14,10 +14,134 @@ QByteArray encode(const QCborValue& item) {
     return out;
 }
 
+namespace {
+// What decoding costs at most, measured on Qt 6's QCborValue (heap bytes per item, with the
+// slack of containers that grow by doubling): a scalar or an empty string is an element of its
+// container (up to 28 bytes); a string also keeps its bytes with a header, up to twice over while
+// the container's data grows; an array or map is a container of its own (100 to 150 bytes); a
+// tag is a container holding the tag and its item (180 bytes; 260 when Qt turns a date, URL or
+// UUID into its own text).
+constexpr qint64 ElementCost = 28;
+constexpr qint64 StringHeader = 24;
+constexpr qint64 ContainerCost = 160;
+constexpr qint64 TagCost = 280;
+// Decoded bytes allowed per frame byte, and for any frame. Frames of nothing but small scalars
+// or one-letter texts cost up to 28 and 39 times their size, which any frame may reach; deep
+// nesting and tags cost up to 130 times and are refused beyond this.
+constexpr qint64 BudgetFactor = 48;
+constexpr qint64 BudgetSlack = 64 * 1024;
+
+QString costError(QCborStreamReader& r) {
+    return QStringLiteral("CBOR inválido: %1").arg(r.lastError().toString());
+}
+} // namespace
+
+qint64 decodeBudget(qint64 size) {
+    return BudgetFactor * size + BudgetSlack;
+}
+
+qint64 decodeCost(const QByteArray& bytes, QString* error) {
+    QCborStreamReader r(bytes);
+    auto fail = [&](const QString& why) {
+        if (error)
+            *error = why;
+        return qint64(-1);
+    };
+    const QString tooDeep = QStringLiteral("aninhamento acima de %1 níveis").arg(MaxDepth);
+    qint64 cost = 0;
+    int depth = 0;      // containers entered
+    int level = 0;      // nesting as decoded: a tag holds its item as a container holds its own
+    int tags = 0;       // tags read that wrap the next item
+    int wrap[MaxDepth]; // tags that wrapped each entered container
+    bool topRead = false;
+    // Walked without recursion: containers are entered, everything else is skipped over with its
+    // cost counted. A tag and the item it tags are one item of their container.
+    while (depth > 0 || !topRead) {
+        if (r.lastError() != QCborError::NoError)
+            return fail(costError(r));
+        if (depth > 0 && !r.hasNext()) {
+            if (!r.leaveContainer())
+                return fail(costError(r));
+            --depth;
+            level -= wrap[depth] + 1;
+            continue;
+        }
+        if (r.type() == QCborStreamReader::Tag) {
+            cost += TagCost;
+            if (level + ++tags > MaxDepth)
+                return fail(tooDeep);
+            r.next();
+            continue;
+        }
+        if (depth == 0)
+            topRead = true;
+        switch (r.type()) {
+        case QCborStreamReader::Array:
+        case QCborStreamReader::Map:
+            cost += ContainerCost + ElementCost;
+            if (level + tags + 1 > MaxDepth)
+                return fail(tooDeep);
+            if (!r.enterContainer())
+                return fail(costError(r));
+            wrap[depth++] = tags;
+            level += tags + 1;
+            tags = 0;
+            break;
+        case QCborStreamReader::String:
+        case QCborStreamReader::ByteArray: {
+            qint64 len = 0;
+            if (r.isLengthKnown()) {
+                len = qint64(r.length());
+                r.next();
+            } else {
+                // A string in chunks: what the chunks add up to.
+                const bool text = r.isString();
+                auto more = [&](qint64& n) {
+                    if (text) {
+                        auto c = r.readString();
+                        n += c.data.size();
+                        return c.status;
+                    }
+                    auto c = r.readByteArray();
+                    n += c.data.size();
+                    return c.status;
+                };
+                QCborStreamReader::StringResultCode st;
+                while ((st = more(len)) == QCborStreamReader::Ok) {
+                }
+                if (st == QCborStreamReader::Error)
+                    return fail(costError(r));
+            }
+            cost += ElementCost + (len > 0 ? 2 * (StringHeader + len) : 0);
+            tags = 0;
+            break;
+        }
+        case QCborStreamReader::Invalid:
+            return fail(costError(r));
+        default:
+            cost += ElementCost;
+            tags = 0;
+            r.next();
+            break;
+        }
+    }
+    if (r.lastError() != QCborError::NoError)
+        return fail(costError(r));
+    return cost;
+}
+
 bool decodeItem(const QByteArray& bytes, QCborValue& item, QString* error) {
     if (bytes.isEmpty()) {
         if (error)
             *error = QStringLiteral("quadro vazio");
+        return false;
+    }
+    const qint64 cost = decodeCost(bytes, error);
+    if (cost < 0)
+        return false;
+    if (cost > decodeBudget(bytes.size())) {
+        if (error)
+            *error = QStringLiteral("itens demais para um quadro de %1 bytes").arg(bytes.size());
         return false;
     }
     QCborStreamReader reader(bytes);
@@ -85,7 +209,8 @@ TFrameReader::Status TFrameReader::next(QCborValue& item, QString* error) {
     }
     if (m_buf.size() - m_pos - 4 < qint64(len))
         return Status::NeedMore;
-    const QByteArray body = m_buf.mid(m_pos + 4, len);
+    // Read in place: the buffer does not change until the item is decoded.
+    const QByteArray body = QByteArray::fromRawData(m_buf.constData() + m_pos + 4, len);
     m_pos += 4 + len;
     QString why;
     if (!FisFrame::decodeItem(body, item, &why)) {

@@ -13,12 +13,24 @@
 class QIODevice;
 
 namespace FisFrame {
+// Answers may carry a large packet; requests are small.
 inline constexpr qint64 DefaultMaxFrame = qint64(64) * 1024 * 1024;
+inline constexpr qint64 DefaultMaxRequest = qint64(1) * 1024 * 1024;
+// Nesting deeper than any message of the protocol (request, packet, row, tagged date) needs.
+inline constexpr int MaxDepth = 32;
 
 // Length prefix plus the item's CBOR encoding.
 FIS_EXPORT QByteArray encode(const QCborValue& item);
-// Parses bytes as exactly one well-formed CBOR item (nothing before or after it).
+// Parses bytes as exactly one well-formed CBOR item (nothing before or after it). The item must
+// fit the decoding budget (decodeCost), so the memory a frame takes once decoded stays within a
+// small multiple of its size whatever items it holds.
 FIS_EXPORT bool decodeItem(const QByteArray& bytes, QCborValue& item, QString* error = nullptr);
+
+// Bytes the decoded item takes at most, read without decoding it; -1 when the bytes are not one
+// well-formed item or nest deeper than MaxDepth (error tells which).
+FIS_EXPORT qint64 decodeCost(const QByteArray& bytes, QString* error = nullptr);
+// The most a frame of size bytes may take once decoded.
+FIS_EXPORT qint64 decodeBudget(qint64 size);
 } // namespace FisFrame
 
 // Accumulates bytes as they arrive and yields complete items one at a time.

@@ -44,6 +44,10 @@ std::optional<double> amountOption(const QCommandLineParser& p, const QString& n
         throw BadInput{
             QStringLiteral("--%1: \"%2\" não é um valor válido (use ponto decimal, ex.: 1234.50)")
                 .arg(name, v)};
+    // A guide collects; a negative amount would only lower the total printed in the barcode.
+    if (v.startsWith(QLatin1Char('-')))
+        throw BadInput{QStringLiteral("--%1: \"%2\" é negativo; o valor deve ser zero ou positivo")
+                           .arg(name, v)};
     return d;
 }
 
@@ -76,6 +80,13 @@ int compose(const QCommandLineParser& p) {
     in.DTREFPAGDARF = dateOption(p, QStringLiteral("ref-pay"));
     in.DTREFVENCDARF = dateOption(p, QStringLiteral("ref-due"));
     in.NRINSJUREMPR = textOption(p, QStringLiteral("registration"));
+    // "-" is punctuation inside a CNPJ, but in front it is a sign, which the composition would
+    // drop and read the rest as a registration.
+    if (const QString r = in.NRINSJUREMPR.trimmed();
+        r.startsWith(QLatin1Char('-')) || r.startsWith(QLatin1Char('+')))
+        throw BadInput{QStringLiteral("--registration: \"%1\" tem sinal; informe o CNPJ ou CPF "
+                                      "(dígitos, com ou sem pontuação)")
+                           .arg(r)};
     in.CDRECEGUIA = textOption(p, QStringLiteral("revenue"));
     const TDarfBarcode b = MontaBarraDarf(in);
     out() << b.STBARRAGUIA << '\n' << b.STLINHADIGI << '\n';

@@ -161,6 +161,23 @@ private slots:
         QTest::newRow("option without value")
             << (QStringList(kExample) << "--revenue") << "opção --revenue sem valor";
         QTest::newRow("check without value") << QStringList{"--check"} << "opção --check sem valor";
+        QTest::newRow("negative tax") << replaced(kExample, "--tax", "-100")
+                                      << "--tax: \"-100\" é negativo; o valor deve ser zero ou "
+                                         "positivo";
+        QTest::newRow("negative fine")
+            << replaced(kExample, "--fine", "-100")
+            << "--fine: \"-100\" é negativo; o valor deve ser zero ou positivo";
+        QTest::newRow("negative interest")
+            << replaced(kExample, "--interest", "-0.01")
+            << "--interest: \"-0.01\" é negativo; o valor deve ser zero ou positivo";
+        QTest::newRow("registration -1")
+            << replaced(kExample, "--registration", "-1")
+            << "--registration: \"-1\" tem sinal; informe o CNPJ ou CPF (dígitos, com ou sem "
+               "pontuação)";
+        QTest::newRow("registration with a plus")
+            << replaced(kExample, "--registration", "+12345678000195")
+            << "--registration: \"+12345678000195\" tem sinal; informe o CNPJ ou CPF (dígitos, "
+               "com ou sem pontuação)";
     }
     void badInput() {
         QFETCH(QStringList, args);

@@ -71,8 +71,9 @@ void TServerFixture::startServer() {
         qEnvironmentVariable("FIS_BINARY_DIR") + QStringLiteral("/bin/fis98100-server");
     QVERIFY2(QFileInfo::exists(bin), qPrintable(bin));
     m_server.setProgram(bin);
-    m_server.setArguments(
-        {QStringLiteral("--database"), m_location, QStringLiteral("--port"), QStringLiteral("0")});
+    m_server.setArguments(QStringList{QStringLiteral("--database"), m_location,
+                                      QStringLiteral("--port"), QStringLiteral("0")} +
+                          m_serverArgs);
     connect(&m_server, &QProcess::readyReadStandardError, this,
             [this] { m_log += QString::fromUtf8(m_server.readAllStandardError()); });
     m_server.start();
@@ -108,6 +109,23 @@ void TServerFixture::stopServer() {
             d.close();
     }
     QSqlDatabase::removeDatabase(QStringLiteral("oracle"));
+}
+
+qint64 TServerFixture::serverMemoryKb(const char* field) {
+    QFile f(QStringLiteral("/proc/%1/status").arg(m_server.processId()));
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray prefix = QByteArray(field) + ':';
+    for (const QByteArray& line : f.readAll().split('\n'))
+        if (line.startsWith(prefix))
+            return line.mid(prefix.size()).trimmed().split(' ').value(0).toLongLong();
+    return -1;
+}
+
+void TServerFixture::resetServerPeak() {
+    QFile f(QStringLiteral("/proc/%1/clear_refs").arg(m_server.processId()));
+    if (f.open(QIODevice::WriteOnly))
+        f.write("5");
 }
 
 QList<QVariantList> TServerFixture::rowsOf(const TServerAnswer& a, TDataPacket* packet) {
@@ -153,7 +171,7 @@ TDataPacket TServerFixture::payable(const TNote& n, double multa, double juros, 
     TDataPacket p;
     p.fields = Fis98100::ContaPagarFields();
     const QDateTime venc(QDate(2026, 9, 30), QTime(0, 0));
-    const double total = RoundDec(n.valor + juros + multa, 2);
+    const double total = RoundDec(n.valor + RoundDec(juros, 2) + RoundDec(multa, 2), 2);
     p.rows.append({n.filial,
                    n.lancto,
                    n.status,
@@ -176,6 +194,29 @@ TDataPacket TServerFixture::payable(const TNote& n, double multa, double juros, 
                    bar,
                    n.filial});
     return p;
+}
+
+TDarfBarcode TServerFixture::composed(const TNote& n, double multa, double juros, const QDate& due,
+                                      const QString& revenue) {
+    TDarfInput in;
+    in.VRIMPOSTONF = n.valor;
+    in.VRMULTAGUIA = RoundDec(multa, 2);
+    in.VRJUROGUIA = RoundDec(juros, 2);
+    in.DTVENCGUIA = due;
+    in.DTENTRSAID = n.ent;
+    in.CDRECEGUIA = revenue;
+    QSqlQuery q(db());
+    if (!q.exec(QStringLiteral("SELECT DTREFVENCDARF, DTREFPAGDARF FROM PARAMFISCAL")) || !q.next())
+        qFatal("PARAMFISCAL");
+    in.DTREFVENCDARF = q.value(0).toDate();
+    in.DTREFPAGDARF = q.value(1).toDate();
+    if (!q.exec(QStringLiteral("SELECT NRINSJUREMPR FROM EMPRESA WHERE CDEMPRESA = '%1'")
+                    .arg(n.empresa)) ||
+        !q.next())
+        qFatal("EMPRESA %s", qPrintable(n.empresa));
+    in.NRINSJUREMPR = q.value(0).toString();
+    q.finish();
+    return MontaBarraDarf(in);
 }
 
 QByteArray TServerFixture::request(qint64 id, const QString& method, const QCborArray& args,

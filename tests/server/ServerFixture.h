@@ -5,6 +5,7 @@
 #include "Connection.h"
 #include "core/DataPacket.h"
 #include "core/ServerAnswer.h"
+#include "issuing/DarfBarcode.h"
 
 #include <QCborArray>
 #include <QCborMap>
@@ -39,7 +40,8 @@ inline QDateTime dt(const QDate& d) {
 class TServerFixture : public QObject {
     Q_OBJECT
 protected:
-    // Creates the demo database (300 notes), starts fis98100-server on a free port and connects.
+    // Creates the demo database (300 notes), starts fis98100-server on a free port (with
+    // m_serverArgs besides) and connects.
     void startServer();
     void stopServer();
 
@@ -51,12 +53,25 @@ protected:
     QCborMap rawCall(QTcpSocket& s, const QByteArray& wire, bool* closed = nullptr);
     QByteArray request(qint64 id, const QString& method, const QCborArray& args,
                        const QString& object = kObject);
+    // The payable record of a note's guide due on 30/09/2026 with revenue code 5123; its total
+    // is the tax plus the fine and the interest each rounded to the centavo.
     TDataPacket payable(const TNote& n, double multa, double juros, const QString& bar,
                         const QString& line);
+    // The barcode and typable line of that guide, composed from the database's fiscal
+    // parameters and company registration as the issue run composes them.
+    TDarfBarcode composed(const TNote& n, double multa, double juros,
+                          const QDate& due = QDate(2026, 9, 30),
+                          const QString& revenue = QStringLiteral("5123"));
     QVariantList noteRow(const TNote& n, TDataPacket* packet = nullptr);
     void callWhileRowHeld(const QString& holdSql, const QString& method, const QCborArray& args,
                           QCborMap* answer, bool* waited);
 
+    // A field of the server process's /proc status in KiB ("VmRSS", "VmHWM"); -1 if unknown.
+    qint64 serverMemoryKb(const char* field);
+    // Starts the server's peak (VmHWM) again from what it holds now.
+    void resetServerPeak();
+
+    QStringList m_serverArgs;
     QTemporaryDir m_dir;
     QString m_location;
     QProcess m_server;

@@ -1,5 +1,5 @@
-// Issuing a payable (GeraContaPagar): one payable per guide, the refusals, the sum rounded once,
-// two clerks at once and an issue that meets a colleague's transaction.
+// Issuing a payable (GeraContaPagar): one payable per guide, the refusals, a total made of the
+// stored parts, two clerks at once and an issue that meets a colleague's transaction.
 #include "ServerFixture.h"
 
 #include "Fis98100Contracts.h"
@@ -44,7 +44,7 @@ private slots:
     void geraContaPagarWithoutPayableSettings();
     void geraContaPagarRefusesBadInput_data();
     void geraContaPagarRefusesBadInput();
-    void geraContaPagarRoundsTheSumOnce();
+    void geraContaPagarTotalIsTheSumOfTheStoredParts();
     void twoClerksIssueTheSameNote();
     void issueWaitsForAColleaguesSave();
 };
@@ -57,7 +57,9 @@ void TestPayable::geraContaPagarIssuesOnce() {
     // Its stored fine and interest are what the guide carries.
     const double multa = 2.0, juros = 1.5;
     const qint64 cents = ToCentavos(n.valor) + 350;
-    QString bar = barcodeFor(cents), line = lineFor(bar), tax = n.imposto;
+    const TDarfBarcode darf = composed(n, multa, juros);
+    QCOMPARE(darf.totalCentavos, cents);
+    QString bar = darf.STBARRAGUIA, line = darf.STLINHADIGI, tax = n.imposto;
     const TServerAnswer a =
         GeraContaPagar(m_con, n.empresa, tax, payable(n, multa, juros, bar, line), bar, line,
                        QStringLiteral("Histórico da guia"));
@@ -73,7 +75,7 @@ void TestPayable::geraContaPagarIssuesOnce() {
     QCOMPARE(arr[1].toString(), QStringLiteral("_") + n.filial + n.lancto + QStringLiteral("S_"));
     QCOMPARE(arr[2].toString(), QStringLiteral("C"));
     QCOMPARE(tax, n.imposto);
-    QCOMPARE(bar, barcodeFor(cents));
+    QCOMPARE(bar, darf.STBARRAGUIA);
 
     const QString where =
         QStringLiteral(" WHERE CDFILIAL = '%1' AND NRLANCTONF = '%2' AND CDIMPOSTONFE = '01'")
@@ -180,7 +182,8 @@ void TestPayable::geraContaPagarRefusesBadInput() {
         return n.empresa == QLatin1String("01") && n.imposto == QLatin1String("05") &&
                n.status == QLatin1String("N") && n.valor > 0;
     });
-    QString bar = barcodeFor(ToCentavos(n.valor)), line = lineFor(bar), tax = n.imposto;
+    const TDarfBarcode darf = composed(n, 0, 0);
+    QString bar = darf.STBARRAGUIA, line = darf.STLINHADIGI, tax = n.imposto;
     QString empresa = n.empresa;
     TDataPacket p = payable(n, 0, 0, bar, line);
     QCborValue wire;
@@ -239,24 +242,48 @@ void TestPayable::geraContaPagarRefusesBadInput() {
              QStringLiteral("N"));
 }
 
-void TestPayable::geraContaPagarRoundsTheSumOnce() {
-    // Fine and interest typed with three decimals: the screen rounds their sum with the tax once,
-    // and the server must agree with it, not with the parts rounded one by one.
+void TestPayable::geraContaPagarTotalIsTheSumOfTheStoredParts() {
+    // Fine and interest typed with three decimals are stored rounded to the centavo each, and
+    // the payable's total must be the tax plus exactly those: the sum rounded once is a centavo
+    // short of it and is refused, the sum of the stored parts is issued.
     const auto it = std::find_if(m_all.rbegin(), m_all.rend(), [](const TNote& n) {
         return n.empresa == QLatin1String("01") && n.imposto == QLatin1String("01") &&
                n.status == QLatin1String("N") && n.valor > 0;
     });
     QVERIFY(it != m_all.rend());
     const double multa = 0.005, juros = 0.005;
-    const qint64 cents = ToCentavos(RoundDec(it->valor + juros + multa, 2));
-    QCOMPARE(cents, ToCentavos(it->valor) + 1);
-    QString bar = barcodeFor(cents), line = lineFor(bar), tax = it->imposto;
+    const qint64 once = ToCentavos(RoundDec(it->valor + juros + multa, 2));
+    QCOMPARE(once, ToCentavos(it->valor) + 1);
+    QString tax = it->imposto;
+    {
+        TDataPacket p = payable(*it, multa, juros, QString(), QString());
+        p.rows[0][12] = once / 100.0;
+        QString bar = barcodeFor(once), line = lineFor(bar);
+        const TServerAnswer a = GeraContaPagar(m_con, it->empresa, tax, p, bar, line, {});
+        QVERIFY2(a.ok && a.payload.isString(), qPrintable(a.error));
+        QVERIFY2(a.payload.toString().contains(QStringLiteral("difere de imposto")),
+                 qPrintable(a.payload.toString()));
+    }
+    const TDarfBarcode darf = composed(*it, multa, juros);
+    QCOMPARE(darf.totalCentavos, ToCentavos(it->valor) + 2);
+    QString bar = darf.STBARRAGUIA, line = darf.STLINHADIGI;
     const TServerAnswer a = GeraContaPagar(m_con, it->empresa, tax,
                                            payable(*it, multa, juros, bar, line), bar, line, {});
     QVERIFY2(a.ok && a.payload.isArray(),
              qPrintable(a.ok ? a.payload.toDiagnosticNotation() : a.error));
     QCOMPARE(TDataPacket::fromCbor(a.payload.toArray()[0]).rows[0].mid(0, 2),
              (QVariantList{QStringLiteral("MSG"), QStringLiteral("CONTAPAGAR_OK")}));
+    QSqlQuery q(db());
+    QVERIFY(q.exec(QStringLiteral("SELECT c.VRCONTAPAGAR, c.VRMULTAGUIA, c.VRJUROGUIA,"
+                                  " i.VRIMPOSTONF FROM CONTAPAGAR c JOIN IMPOSTONF i"
+                                  " ON i.CDFILIAL = c.CDFILIAL AND i.NRLANCTONF = c.NRLANCTONF"
+                                  " AND i.CDIMPOSTONFE = c.CDIMPOSTONFE WHERE c.CDFILIAL = '%1'"
+                                  " AND c.NRLANCTONF = '%2' AND c.CDIMPOSTONFE = '01'")
+                       .arg(it->filial, it->lancto)));
+    QVERIFY(q.next());
+    QCOMPARE(ToCentavos(q.value(1).toDouble()), 1);
+    QCOMPARE(ToCentavos(q.value(2).toDouble()), 1);
+    QCOMPARE(ToCentavos(q.value(0).toDouble()), ToCentavos(q.value(3).toDouble()) + 2);
 }
 
 void TestPayable::twoClerksIssueTheSameNote() {
@@ -268,7 +295,8 @@ void TestPayable::twoClerksIssueTheSameNote() {
     QCOMPARE(candidates.size(), 4);
     const int before = count(QStringLiteral("SELECT COUNT(*) FROM CONTAPAGAR"));
     for (const TNote& n : candidates) {
-        const QString bar = barcodeFor(ToCentavos(n.valor)), line = lineFor(bar);
+        const TDarfBarcode darf = composed(n, 0, 0);
+        const QString bar = darf.STBARRAGUIA, line = darf.STLINHADIGI;
         const QCborArray args{n.empresa, n.imposto, payable(n, 0, 0, bar, line).toCbor(),
                               bar,       line,      QString()};
         QTcpSocket a, b;
@@ -324,7 +352,8 @@ void TestPayable::issueWaitsForAColleaguesSave() {
         QStringLiteral(" WHERE CDFILIAL = '%1' AND NRLANCTONF = '%2' AND CDIMPOSTONFE = '01'")
             .arg(n.filial, n.lancto);
     QCOMPARE(count(QStringLiteral("SELECT COUNT(*) FROM CONTAPAGAR") + where), 0);
-    const QString bar = barcodeFor(ToCentavos(n.valor)), line = lineFor(bar);
+    const TDarfBarcode darf = composed(n, 0, 0);
+    const QString bar = darf.STBARRAGUIA, line = darf.STLINHADIGI;
     const QCborArray args{n.empresa, n.imposto, payable(n, 0, 0, bar, line).toCbor(),
                           bar,       line,      QString()};
 

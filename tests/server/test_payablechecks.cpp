@@ -56,8 +56,8 @@ private slots:
     void refusals();
     void collection_data();
     void collection();
-    void amountDueIsTheSumRoundedOnce_data();
-    void amountDueIsTheSumRoundedOnce();
+    void amountDueIsTheSumOfTheStoredParts_data();
+    void amountDueIsTheSumOfTheStoredParts();
     void amounts();
 };
 
@@ -194,19 +194,20 @@ void TestPayableChecks::collection() {
         QVERIFY2(why.startsWith(text), qPrintable(why));
 }
 
-void TestPayableChecks::amountDueIsTheSumRoundedOnce_data() {
+void TestPayableChecks::amountDueIsTheSumOfTheStoredParts_data() {
     QTest::addColumn<double>("tax");
     QTest::addColumn<double>("interest");
     QTest::addColumn<double>("fine");
     QTest::addColumn<qint64>("centavos");
     QTest::newRow("whole centavos") << 100.0 << 1.5 << 2.0 << qint64(10350);
-    // Each part rounded alone would give 100,02; the sum rounded once is 100,01.
-    QTest::newRow("third decimals") << 100.0 << 0.005 << 0.005 << qint64(10001);
+    // Fine and interest are stored rounded to the centavo each (0,01 and 0,01), and the total is
+    // made of what is stored: 100,02, not the sum rounded once (100,01).
+    QTest::newRow("third decimals") << 100.0 << 0.005 << 0.005 << qint64(10002);
     QTest::newRow("binary residue") << 1469.62 << 0.1 << 0.2 << qint64(146992);
     QTest::newRow("nothing") << 0.0 << 0.0 << 0.0 << qint64(0);
 }
 
-void TestPayableChecks::amountDueIsTheSumRoundedOnce() {
+void TestPayableChecks::amountDueIsTheSumOfTheStoredParts() {
     QFETCH(double, tax);
     QFETCH(double, interest);
     QFETCH(double, fine);

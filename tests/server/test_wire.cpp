@@ -197,6 +197,23 @@ void TestWire::callTool_data() {
     QTest::newRow("não é JSON") << QStringList{QStringLiteral("GetCodRecePad"),
                                                QStringLiteral("01x")}
                                 << 1 << "não é um valor JSON";
+    for (const char* port : {"0", "99999", "-1", "65536"})
+        QTest::newRow(qPrintable(QStringLiteral("porta %1").arg(QLatin1String(port))))
+            << QStringList{QStringLiteral("--port"), QLatin1String(port),
+                           QStringLiteral("GetParamFiscal")}
+            << 2 << QStringLiteral("--port deve ser de 1 a 65535: %1").arg(QLatin1String(port));
+    for (const char* timeout : {"0", "-1", "nan", "inf", "1e10"})
+        QTest::newRow(qPrintable(QStringLiteral("espera %1").arg(QLatin1String(timeout))))
+            << QStringList{QStringLiteral("--timeout"), QLatin1String(timeout),
+                           QStringLiteral("GetParamFiscal")}
+            << 2
+            << QStringLiteral("--timeout deve ser um número de segundos maior que zero e até "
+                              "86400: %1")
+                   .arg(QLatin1String(timeout));
+    QTest::newRow("espera de meio segundo")
+        << QStringList{QStringLiteral("--timeout"), QStringLiteral("0.5"),
+                       QStringLiteral("GetParamFiscal")}
+        << 0 << "\"result\"";
     QTest::newRow("sem servidor")
         << QStringList{QStringLiteral("--port"), QStringLiteral("1"),
                        QStringLiteral("GetParamFiscal")}
