@@ -8,6 +8,7 @@
 #include "host/Components.h"
 #include "host/Connection.h"
 #include "host/DataSet.h"
+#include "host/Query.h"
 #include "host/core/HostExceptions.h"
 #include "host/report/ReportDesignerDialog.h"
 #include "issuing/ReportImage.h"
@@ -233,6 +234,34 @@ private slots:
         QCOMPARE(m_fx.dialogs.count(QStringLiteral("printPreview")), 1);
         QCOMPARE(count(QStringLiteral("GeraContaPagar")), issues);
         QVERIFY(payable(keys[0]).isEmpty());
+    }
+
+    // The report step: the note list of the ticked notes, only declared parameters filled, and
+    // a note stored only when its guide differs from what the server holds.
+    void queryParametersListTickedNotesAndStoreOnlyChanges() {
+        const QStringList keys = prepare(2);
+        QCOMPARE(keys.size(), 2);
+        status(keys[1]);
+        cds()->Edit();
+        field("VRJUROGUIA")->setAsFloat(1.5);
+        cds()->Post(); // stored by the worksheet itself
+        QTRY_VERIFY(m_fx.server.log().count(QStringLiteral(" setDarfDoc ")) > 0);
+        const int stores = count(QStringLiteral("setDarfDoc"));
+        TParam notas(QStringLiteral("P_NOTAS")), filial(QStringLiteral("P_CDFILIAL"));
+        const QList<TParam*> params{&notas, &filial};
+        bool flag = true;
+        Cli_Fis98100::stGuiaEmit.clear();
+        m_form->rpddPadraoBeforeGetQueryParams(params, flag);
+        QCOMPARE(notas.AsString(), QLatin1Char('_') + keys[0] + QStringLiteral("N_") + keys[1] +
+                                       QStringLiteral("N_"));
+        QCOMPARE(filial.AsString(), key().left(4));
+        QVERIFY(flag);
+        QCOMPARE(key(), keys[1]);
+        QCOMPARE(count(QStringLiteral("setDarfDoc")), stores);
+        // A second report run (another print of the same run) stores nothing either.
+        m_form->rpddPadraoBeforeGetQueryParams(params, flag);
+        QCOMPARE(count(QStringLiteral("setDarfDoc")), stores);
+        QCOMPARE(BusyDepth(), 0);
     }
 
     void imagePathKeepsTheDirectoryUpToRel() {
