@@ -14,6 +14,7 @@
 #include "filter/FilterTarget.h"
 #include "host/BaseForms.h"
 
+#include <QHash>
 #include <QPixmap>
 #include <QString>
 #include <QVariantList>
@@ -21,6 +22,7 @@
 class QVBoxLayout;
 class TNetConnection;
 class TClientDataSet;
+class TParam;
 class TDataSource;
 // worksheet
 class QAction;
@@ -172,6 +174,14 @@ public:
     QWidget* FilterBusyParent() override { return this; }
     void FilterLoaded(bool ok) override;
 
+    // ---- issue run and report parameters (IssueRun.cpp) ----
+    TClientDataSet* cdsContaPagar = nullptr;  // the one payable of the note being issued
+    TClientDataSet* cdsResult = nullptr;      // GeraContaPagar's answer, ordered by idxResultado
+    TClientDataSet* cdsParamFiscal = nullptr; // GetParamFiscal's row, replaced at each run
+    void sbtPrintClick(QObject* Sender) override;
+    void sbtPreviewClick(QObject* Sender) override;
+    void rpddPadraoBeforeGetQueryParams(const QList<TParam*>& Params, bool& flag);
+
 protected:
     // The screen's buttons before sbtCancel (Commands.cpp).
     void CreateBarButtons() override;
@@ -181,6 +191,11 @@ private:
     void CreateRevenueCode();
     void CreateSaving();
     void CreateFocusRules();
+    void CreateIssueRun();
+    // Guide fields of each note as the server last held them for this screen (loaded or stored),
+    // by CDFILIAL + NRLANCTONF; the report step stores only notes that differ.
+    QHash<QString, QVariantList> m_serverGuide;
+    void rememberServerGuide();
     // Whether the pending edit changed a guide field (a tick alone stores nothing).
     bool guideChanged() const;
     // Empties the worksheet when the company box no longer names the notes' company.

@@ -166,6 +166,7 @@ void TfrmEmissaoDarfDoc::CreateWorksheet() {
     CreateRevenueCode();
     CreateSaving();
     CreateFocusRules();
+    CreateIssueRun();
 }
 
 const QPixmap* TfrmEmissaoDarfDoc::CellPicture(const QString& fieldName, const QString& value,
