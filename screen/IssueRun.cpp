@@ -38,6 +38,12 @@ std::optional<double> optFloat(const TField* f) {
     return f->IsNull() ? std::nullopt : std::optional<double>(f->AsFloat());
 }
 
+// Fine and interest are stored to the centavo, and the server checks the total against what it
+// stores: each is rounded before it joins the total and the barcode.
+std::optional<double> optCentavos(const TField* f) {
+    return f->IsNull() ? std::nullopt : std::optional<double>(RoundDec(f->AsFloat(), 2));
+}
+
 // What setDarfDoc stores for a note, besides its key and tax.
 QVariantList serverGuideOf(const TDataSet* ds) {
     QVariantList out;
@@ -147,8 +153,8 @@ void TfrmEmissaoDarfDoc::sbtPrintClick(QObject* Sender) {
         auto compose = [&] {
             TDarfInput in;
             in.VRIMPOSTONF = optFloat(field("VRIMPOSTONF"));
-            in.VRJUROGUIA = optFloat(field("VRJUROGUIA"));
-            in.VRMULTAGUIA = optFloat(field("VRMULTAGUIA"));
+            in.VRJUROGUIA = optCentavos(field("VRJUROGUIA"));
+            in.VRMULTAGUIA = optCentavos(field("VRMULTAGUIA"));
             in.DTVENCGUIA = field("DTVENCGUIA")->AsDateTime().date();
             in.DTENTRSAID = field("DTENTRSAID")->AsDateTime().date();
             in.CDRECEGUIA = text("CDRECEGUIA");
@@ -204,8 +210,8 @@ void TfrmEmissaoDarfDoc::sbtPrintClick(QObject* Sender) {
             for (const char* name : {"CDFILIAL", "NRLANCTONF", "IDSTATUSGUIA", "CDINSCESTA",
                                      "CDINSCMUNI", "NRNOTAFISC", "CDFILIOPER"})
                 pay(name)->setAsString(field(name)->AsString());
-            pay("VRMULTAGUIA")->setAsFloat(field("VRMULTAGUIA")->AsFloat());
-            pay("VRJUROGUIA")->setAsFloat(field("VRJUROGUIA")->AsFloat());
+            pay("VRMULTAGUIA")->setAsFloat(RoundDec(field("VRMULTAGUIA")->AsFloat(), 2));
+            pay("VRJUROGUIA")->setAsFloat(RoundDec(field("VRJUROGUIA")->AsFloat(), 2));
             pay("DTVENCGUIA")->setValue(field("DTVENCGUIA")->Value());
             pay("VRNOTAFISC")->setAsFloat(field("VRNOTAFISC")->AsFloat());
             pay("VRIMPOSTONF")
