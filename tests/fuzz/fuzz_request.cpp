@@ -50,8 +50,8 @@ void exercise(const QCborValue& item) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char*>(data),
-                                                     qsizetype(size));
+    const QByteArray bytes =
+        QByteArray::fromRawData(reinterpret_cast<const char*>(data), qsizetype(size));
     // As one frame's body.
     QCborValue item;
     if (FisFrame::decodeItem(bytes, item))
