@@ -23,6 +23,7 @@
 #include <QSaveFile>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <utility>
 
 QString Format(const QString& text, const QStringList& args) {
     QString out;
@@ -201,9 +202,81 @@ void TfrmDadosGerRel::FormClose(TCloseAction& action) {
     action = caFree;
 }
 
+namespace {
+
+// The first file as named; the next ones numbered, never over a file already there.
+QString NextPdfName(const QString& base, int written) {
+    if (written == 0)
+        return base;
+    const QFileInfo info(base);
+    for (int n = written + 1;; ++n) {
+        const QString name = info.dir().filePath(
+            QStringLiteral("%1-%2.%3").arg(info.completeBaseName()).arg(n).arg(info.suffix()));
+        if (!QFileInfo::exists(name))
+            return name;
+    }
+}
+
+QString WithPdfSuffix(const QString& file) {
+    if (QFileInfo(file).suffix().compare(QLatin1String("pdf"), Qt::CaseInsensitive) == 0)
+        return file;
+    return file + QStringLiteral(".pdf");
+}
+
+} // namespace
+
+bool TfrmDadosGerRel::BeginPrintRun() {
+    m_pdfBase.clear();
+    m_pdfFiles.clear();
+    QPrinter* printer = Printer();
+    if (printer->outputFormat() == QPrinter::PdfFormat || printer->isValid()) {
+        m_printRun = true;
+        return true;
+    }
+    const QString file =
+        HostDialogs().chooseSaveFile(QString::fromUtf8("Nenhuma impressora disponível: Salvar "
+                                                       "Como PDF"),
+                                     QStringLiteral("Arquivos PDF (*.pdf)"));
+    if (file.isEmpty())
+        return false;
+    m_pdfBase = WithPdfSuffix(file);
+    m_printRun = true;
+    return true;
+}
+
+void TfrmDadosGerRel::EndPrintRun() {
+    const bool open = std::exchange(m_printRun, false);
+    m_pdfBase.clear();
+    const QStringList files = std::exchange(m_pdfFiles, {});
+    if (open && !files.isEmpty())
+        HostDialogs().showMessage(
+            QString::fromUtf8("Nenhuma impressora disponível. Relatório gravado em PDF:\n%1")
+                .arg(files.join(QLatin1Char('\n'))),
+            TMsgDlgType::Information, mbOK);
+}
+
 void TfrmDadosGerRel::sbtPrintClick(QObject*) {
     ChooseReport();
-    rpddPadrao->Print(*Printer());
+    const bool own = !m_printRun;
+    if (own && !BeginPrintRun())
+        return;
+    try {
+        if (m_pdfBase.isEmpty()) {
+            rpddPadrao->Print(*Printer());
+        } else {
+            QPrinter pdf(QPrinter::HighResolution);
+            pdf.setOutputFormat(QPrinter::PdfFormat);
+            pdf.setOutputFileName(NextPdfName(m_pdfBase, int(m_pdfFiles.size())));
+            if (rpddPadrao->Print(pdf) > 0)
+                m_pdfFiles << pdf.outputFileName();
+        }
+    } catch (...) {
+        if (own)
+            EndPrintRun();
+        throw;
+    }
+    if (own)
+        EndPrintRun();
 }
 
 void TfrmDadosGerRel::sbtPreviewClick(QObject*) {
@@ -214,13 +287,11 @@ void TfrmDadosGerRel::sbtPreviewClick(QObject*) {
 void TfrmDadosGerRel::sbtSalvarComoClick(QObject*) {
     ChooseReport();
     rpddPadrao->OpenDefinition(); // a missing definition is said before a file is asked for
-    QString file = HostDialogs().chooseSaveFile(QStringLiteral("Salvar Como"),
-                                                QStringLiteral("Arquivos PDF (*.pdf)"));
+    const QString file = HostDialogs().chooseSaveFile(QStringLiteral("Salvar Como"),
+                                                      QStringLiteral("Arquivos PDF (*.pdf)"));
     if (file.isEmpty())
         return;
-    if (QFileInfo(file).suffix().compare(QLatin1String("pdf"), Qt::CaseInsensitive) != 0)
-        file += QStringLiteral(".pdf");
-    rpddPadrao->SaveAsPdf(file);
+    rpddPadrao->SaveAsPdf(WithPdfSuffix(file));
 }
 
 QPrinter* TfrmDadosGerRel::Printer() {

@@ -107,6 +107,14 @@ protected:
     QVBoxLayout* ClientLayout() const { return m_clientLayout; }
     // Points rpddPadrao at the definition chosen in cbbReportNames.
     void ChooseReport();
+    // A print run: the prints that follow go to Printer(), or, when it names no printer this
+    // system has, to PDF files the clerk names once (the first as named, the next ones
+    // numbered). False, with nothing changed, when the clerk declines the file. Runs do not
+    // nest; sbtPrintClick opens its own when none is open. EndPrintRun says where the files
+    // went.
+    bool BeginPrintRun();
+    void EndPrintRun();
+    bool PrintRunOpen() const { return m_printRun; }
 
 private:
     QHBoxLayout* m_barLayout = nullptr;
@@ -115,6 +123,9 @@ private:
     QString m_screenCode;
     std::unique_ptr<QPrinter> m_printer;
     bool m_created = false;
+    bool m_printRun = false;
+    QString m_pdfBase;      // set while a run goes to PDF files for want of a printer
+    QStringList m_pdfFiles; // written in this run
 };
 
 class FIS_EXPORT TfrmFiltroPadrao : public QDialog {

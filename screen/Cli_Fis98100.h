@@ -40,6 +40,7 @@ class TDBGrid;
 class TField;
 class TFocusGroup;
 class TMaskEdit;
+struct TDarfBarcode;
 
 class FIS_EXPORT TfrmEmissaoDarfDoc : public TfrmDadosGerRel, public IFilterTarget {
     Q_OBJECT
@@ -192,6 +193,14 @@ private:
     void CreateSaving();
     void CreateFocusRules();
     void CreateIssueRun();
+    // Steps of the issue run: the current note's barcode, the checks of every ticked note
+    // (raising the first refusal, with the note in remembered), the payable sent and its answer
+    // kept in cdsResult, and the refresh that keeps the row.
+    TDarfBarcode composeBarra(const QString& registration) const;
+    bool checkTickedNotes(const QString& registration, qint64& remembered); // a bookmark
+    void appendContaPagar(const TDarfBarcode& barra);
+    void issueNote(const TDarfBarcode& barra);
+    void refreshKeepingRow();
     // Guide fields of each note as the server last held them for this screen (loaded or stored),
     // by CDFILIAL + NRLANCTONF; the report step stores only notes that differ.
     QHash<QString, QVariantList> m_serverGuide;

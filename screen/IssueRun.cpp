@@ -109,38 +109,132 @@ void TfrmEmissaoDarfDoc::sbtPreviewClick(QObject* Sender) {
     TfrmDadosGerRel::sbtPreviewClick(Sender);
 }
 
+TDarfBarcode TfrmEmissaoDarfDoc::composeBarra(const QString& registration) const {
+    auto field = [this](const char* name) {
+        return cdsNotaFiscal->FieldByName(QLatin1String(name));
+    };
+    auto param = [this](const char* name) {
+        return cdsParamFiscal->FieldByName(QLatin1String(name))->AsDateTime().date();
+    };
+    TDarfInput in;
+    in.VRIMPOSTONF = optFloat(field("VRIMPOSTONF"));
+    in.VRJUROGUIA = optCentavos(field("VRJUROGUIA"));
+    in.VRMULTAGUIA = optCentavos(field("VRMULTAGUIA"));
+    in.DTVENCGUIA = field("DTVENCGUIA")->AsDateTime().date();
+    in.DTENTRSAID = field("DTENTRSAID")->AsDateTime().date();
+    in.CDRECEGUIA = field("CDRECEGUIA")->Text();
+    in.DTREFPAGDARF = param("DTREFPAGDARF");
+    in.DTREFVENCDARF = param("DTREFVENCDARF");
+    in.NRINSJUREMPR = registration;
+    return MontaBarraDarf(in);
+}
+
+bool TfrmEmissaoDarfDoc::checkTickedNotes(const QString& registration, qint64& remembered) {
+    auto field = [this](const char* name) {
+        return cdsNotaFiscal->FieldByName(QLatin1String(name));
+    };
+    bool ticked = false;
+    for (cdsNotaFiscal->First(); !cdsNotaFiscal->Eof(); cdsNotaFiscal->Next()) {
+        if (field("IDCHECK")->AsString() != QLatin1String("C"))
+            continue;
+        ticked = true;
+        remembered = cdsNotaFiscal->GetBookmark();
+        if (EmptyString(field("DTVENCGUIA")->Text())) {
+            DeactiveShowAvi();
+            dbgPadrao->setFocus(Qt::OtherFocusReason);
+            dbgPadrao->setSelectedIndex(IndiceCol(dbgPadrao, QStringLiteral("DTVENCGUIA")));
+            field("DTVENCGUIA")->FocusControl();
+            MensErro(msgPadrao.Msg(QStringLiteral("Venc_Inf")), true);
+        }
+        if (field("CDRECEGUIA")->Text().isEmpty()) {
+            DeactiveShowAvi();
+            field("CDRECEGUIA")->FocusControl();
+            MensErro(msgPadrao.Msg(QStringLiteral("cod_rece")), true);
+        }
+        try {
+            composeBarra(registration);
+        } catch (const EHostError& e) {
+            DeactiveShowAvi();
+            MensErro(e.text(), true);
+        }
+    }
+    remembered = 0;
+    return ticked;
+}
+
+void TfrmEmissaoDarfDoc::appendContaPagar(const TDarfBarcode& barra) {
+    auto field = [this](const char* name) {
+        return cdsNotaFiscal->FieldByName(QLatin1String(name));
+    };
+    auto pay = [this](const char* name) { return cdsContaPagar->FieldByName(QLatin1String(name)); };
+    if (!cdsContaPagar->Active())
+        cdsContaPagar->CreateDataSet();
+    cdsContaPagar->Append();
+    for (const char* name : {"CDFILIAL", "NRLANCTONF", "IDSTATUSGUIA", "CDINSCESTA", "CDINSCMUNI",
+                             "NRNOTAFISC", "CDFILIOPER"})
+        pay(name)->setAsString(field(name)->AsString());
+    pay("VRMULTAGUIA")->setAsFloat(RoundDec(field("VRMULTAGUIA")->AsFloat(), 2));
+    pay("VRJUROGUIA")->setAsFloat(RoundDec(field("VRJUROGUIA")->AsFloat(), 2));
+    pay("DTVENCGUIA")->setValue(field("DTVENCGUIA")->Value());
+    pay("VRNOTAFISC")->setAsFloat(field("VRNOTAFISC")->AsFloat());
+    pay("VRIMPOSTONF")
+        ->setAsFloat(RoundDec(field("VRIMPOSTONF")->AsFloat() + pay("VRJUROGUIA")->AsFloat() +
+                                  pay("VRMULTAGUIA")->AsFloat(),
+                              2));
+    pay("CDRECEITAGNRE")->setAsString(field("CDRECEGUIA")->AsString());
+    pay("DTVENCGNRE")->setValue(field("DTVENCGUIA")->Value());
+    pay("IDENTRSAIDOP")->setAsString(field("IDENTRSAIDOP")->AsString().left(1));
+    pay("IDCHECK")->setAsString(field("IDCHECK")->AsString());
+    pay("CDSERIEENTR")->setAsString(field("CDSERIE")->AsString());
+    pay("STLINHADIGI")->setAsString(barra.STLINHADIGI);
+    pay("STBARRAGUIA")->setAsString(barra.STBARRAGUIA);
+    cdsContaPagar->Post();
+}
+
+void TfrmEmissaoDarfDoc::issueNote(const TDarfBarcode& barra) {
+    appendContaPagar(barra);
+    QString imposto = RecordFilter.stImposto, barraRef = barra.STBARRAGUIA,
+            linhaRef = barra.STLINHADIGI;
+    const TDataPacket packet = cdsContaPagar->GetData();
+    cdsContaPagar->Close();
+    const QCborValue payload = CheckResultServ(
+        GeraContaPagar(*netEmissaoDarfDoc, medCdEmpresa->Text(), imposto, packet, barraRef,
+                       linhaRef,
+                       cdsNotaFiscal->FieldByName(QStringLiteral("DSHISTGUIAPAGDOC"))->Text()),
+        true, 0);
+    if (payload.isString()) {
+        DeactiveShowAvi();
+        MensErro(payload.toString(), true);
+    }
+    const QCborArray answer = payload.toArray();
+    cdsResult->SetData(answer.at(0));
+    stGuiaEmit = answer.at(1).toString();
+    stChecked = answer.at(2).toString();
+}
+
+void TfrmEmissaoDarfDoc::refreshKeepingRow() {
+    const TDataSet::TBookmark mark = cdsNotaFiscal->GetBookmark();
+    cdsNotaFiscal->DisableControls();
+    try {
+        sbtVerificarClick(sbtVerificar);
+    } catch (...) {
+        cdsNotaFiscal->EnableControls();
+        throw;
+    }
+    cdsNotaFiscal->EnableControls();
+    if (mark && cdsNotaFiscal->BookmarkValid(mark))
+        cdsNotaFiscal->GotoBookmark(mark);
+    cdsNotaFiscal->FreeBookmark(mark);
+}
+
 void TfrmEmissaoDarfDoc::sbtPrintClick(QObject* Sender) {
     Vd_Empresa(true);
     Vd_CodRece();
-    bool ticked = false;
     stGuiaEmit.clear();
     stChecked = QStringLiteral("U");
     TDataSet::TBookmark remembered = 0;
     int disabled = 0;
     int issued = 0;
-    auto field = [this](const char* name) {
-        return cdsNotaFiscal->FieldByName(QLatin1String(name));
-    };
-    auto text = [&](const char* name) { return field(name)->Text(); };
-    auto refresh = [this] {
-        const TDataSet::TBookmark mark = cdsNotaFiscal->GetBookmark();
-        cdsNotaFiscal->DisableControls();
-        try {
-            sbtVerificarClick(sbtVerificar);
-        } catch (...) {
-            cdsNotaFiscal->EnableControls();
-            throw;
-        }
-        cdsNotaFiscal->EnableControls();
-        if (mark && cdsNotaFiscal->BookmarkValid(mark))
-            cdsNotaFiscal->GotoBookmark(mark);
-        cdsNotaFiscal->FreeBookmark(mark);
-    };
-    auto focusDueDate = [this, &field] {
-        dbgPadrao->setFocus(Qt::OtherFocusReason);
-        dbgPadrao->setSelectedIndex(IndiceCol(dbgPadrao, QStringLiteral("DTVENCGUIA")));
-        field("DTVENCGUIA")->FocusControl();
-    };
     try {
         ActiveShowAvi(this, 1);
         cdsParamFiscal->SetData(CheckResultServ(GetParamFiscal(*netEmissaoDarfDoc), true, 0));
@@ -150,101 +244,29 @@ void TfrmEmissaoDarfDoc::sbtPrintClick(QObject* Sender) {
         qryEmpresa->Open();
         const QString registration =
             Ajusta(qryEmpresa->FieldByName(QStringLiteral("NRINSJUREMPR"))->AsString(), 14);
-        auto compose = [&] {
-            TDarfInput in;
-            in.VRIMPOSTONF = optFloat(field("VRIMPOSTONF"));
-            in.VRJUROGUIA = optCentavos(field("VRJUROGUIA"));
-            in.VRMULTAGUIA = optCentavos(field("VRMULTAGUIA"));
-            in.DTVENCGUIA = field("DTVENCGUIA")->AsDateTime().date();
-            in.DTENTRSAID = field("DTENTRSAID")->AsDateTime().date();
-            in.CDRECEGUIA = text("CDRECEGUIA");
-            in.DTREFPAGDARF =
-                cdsParamFiscal->FieldByName(QStringLiteral("DTREFPAGDARF"))->AsDateTime().date();
-            in.DTREFVENCDARF =
-                cdsParamFiscal->FieldByName(QStringLiteral("DTREFVENCDARF"))->AsDateTime().date();
-            in.NRINSJUREMPR = registration;
-            return MontaBarraDarf(in);
-        };
 
         cdsNotaFiscal->DisableControls();
         ++disabled;
-        // Every ticked note is checked before the first payable: a refusal later in the run
-        // would leave issued guides whose DARF never printed.
-        cdsNotaFiscal->First();
-        for (; !cdsNotaFiscal->Eof(); cdsNotaFiscal->Next()) {
-            if (field("IDCHECK")->AsString() != QLatin1String("C"))
-                continue;
-            remembered = cdsNotaFiscal->GetBookmark();
-            if (EmptyString(text("DTVENCGUIA"))) {
-                DeactiveShowAvi();
-                focusDueDate();
-                MensErro(msgPadrao.Msg(QStringLiteral("Venc_Inf")), true);
-            }
-            if (text("CDRECEGUIA").isEmpty()) {
-                DeactiveShowAvi();
-                field("CDRECEGUIA")->FocusControl();
-                MensErro(msgPadrao.Msg(QStringLiteral("cod_rece")), true);
-            }
-            try {
-                compose();
-            } catch (const EHostError& e) {
-                DeactiveShowAvi();
-                MensErro(e.text(), true);
-            }
+        // Every ticked note is checked, and where its DARF goes is settled, before the first
+        // payable: a refusal later in the run would leave issued guides never printed.
+        const bool ticked = checkTickedNotes(registration, remembered);
+        if (ticked) {
+            DeactiveShowAvi();
+            if (!BeginPrintRun())
+                throw EAbort();
+            ActiveShowAvi(this, 1);
         }
-        remembered = 0;
 
         bool aviShown = true;
         for (cdsNotaFiscal->First(); !cdsNotaFiscal->Eof(); cdsNotaFiscal->Next()) {
-            if (field("IDCHECK")->AsString() != QLatin1String("C"))
+            if (cdsNotaFiscal->FieldByName(QStringLiteral("IDCHECK"))->AsString() !=
+                QLatin1String("C"))
                 continue;
-            ticked = true;
             remembered = cdsNotaFiscal->GetBookmark();
-            const TDarfBarcode barra = compose();
-            if (!cdsContaPagar->Active())
-                cdsContaPagar->CreateDataSet();
-            cdsContaPagar->Append();
-            auto pay = [this](const char* name) {
-                return cdsContaPagar->FieldByName(QLatin1String(name));
-            };
-            for (const char* name : {"CDFILIAL", "NRLANCTONF", "IDSTATUSGUIA", "CDINSCESTA",
-                                     "CDINSCMUNI", "NRNOTAFISC", "CDFILIOPER"})
-                pay(name)->setAsString(field(name)->AsString());
-            pay("VRMULTAGUIA")->setAsFloat(RoundDec(field("VRMULTAGUIA")->AsFloat(), 2));
-            pay("VRJUROGUIA")->setAsFloat(RoundDec(field("VRJUROGUIA")->AsFloat(), 2));
-            pay("DTVENCGUIA")->setValue(field("DTVENCGUIA")->Value());
-            pay("VRNOTAFISC")->setAsFloat(field("VRNOTAFISC")->AsFloat());
-            pay("VRIMPOSTONF")
-                ->setAsFloat(RoundDec(field("VRIMPOSTONF")->AsFloat() +
-                                          pay("VRJUROGUIA")->AsFloat() +
-                                          pay("VRMULTAGUIA")->AsFloat(),
-                                      2));
-            pay("CDRECEITAGNRE")->setAsString(field("CDRECEGUIA")->AsString());
-            pay("DTVENCGNRE")->setValue(field("DTVENCGUIA")->Value());
-            pay("IDENTRSAIDOP")->setAsString(field("IDENTRSAIDOP")->AsString().left(1));
-            pay("IDCHECK")->setAsString(field("IDCHECK")->AsString());
-            pay("CDSERIEENTR")->setAsString(field("CDSERIE")->AsString());
-            pay("STLINHADIGI")->setAsString(barra.STLINHADIGI);
-            pay("STBARRAGUIA")->setAsString(barra.STBARRAGUIA);
-            cdsContaPagar->Post();
-            QString imposto = RecordFilter.stImposto, barraRef = barra.STBARRAGUIA,
-                    linhaRef = barra.STLINHADIGI;
-            const TDataPacket packet = cdsContaPagar->GetData();
-            cdsContaPagar->Close();
-            const QCborValue payload = CheckResultServ(
-                GeraContaPagar(*netEmissaoDarfDoc, medCdEmpresa->Text(), imposto, packet, barraRef,
-                               linhaRef, text("DSHISTGUIAPAGDOC")),
-                true, 0);
-            if (payload.isString()) {
-                DeactiveShowAvi();
-                MensErro(payload.toString(), true);
-            }
-            const QCborArray answer = payload.toArray();
-            cdsResult->SetData(answer.at(0));
-            stGuiaEmit = answer.at(1).toString();
-            stChecked = answer.at(2).toString();
+            issueNote(composeBarra(registration));
             if (std::exchange(aviShown, false))
                 DeactiveShowAvi();
+            // The answer's rows come ordered by idxResultado: an error before any message.
             cdsResult->First();
             const QString kind =
                 cdsResult->IsEmpty()
@@ -272,6 +294,7 @@ void TfrmEmissaoDarfDoc::sbtPrintClick(QObject* Sender) {
             MensErro(msgPadrao.Msg(QStringLiteral("Nota_Inf")), true);
     } catch (...) {
         DeactiveShowAvi();
+        EndPrintRun();
         if (cdsNotaFiscal->Active() && cdsNotaFiscal->State() == dsEdit)
             cdsNotaFiscal->Cancel();
         if (remembered && cdsNotaFiscal->BookmarkValid(remembered))
@@ -281,13 +304,14 @@ void TfrmEmissaoDarfDoc::sbtPrintClick(QObject* Sender) {
         // The worksheet shows the statuses the server now holds, even after an early end.
         if (issued > 0) {
             try {
-                refresh();
+                refreshKeepingRow();
             } catch (...) {
             }
         }
         throw;
     }
-    refresh();
+    EndPrintRun();
+    refreshKeepingRow();
 }
 
 void TfrmEmissaoDarfDoc::rpddPadraoBeforeGetQueryParams(const QList<TParam*>& Params, bool&) {

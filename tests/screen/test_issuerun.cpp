@@ -221,6 +221,40 @@ private slots:
         QCOMPARE(status(keys[2]), QStringLiteral("N"));
     }
 
+    // With no printer, the run asks for a PDF file before the first payable: declined, nothing
+    // is issued; named, the first DARF goes there and the next one beside it, numbered.
+    void noPrinterAsksForPdfBeforeIssuing() {
+        QPrinter* printer = m_form->Printer();
+        printer->setOutputFormat(QPrinter::NativeFormat);
+        printer->setPrinterName(QStringLiteral("fis-no-such-printer"));
+        QVERIFY(!printer->isValid());
+        const QStringList keys = prepare(2);
+        QCOMPARE(keys.size(), 2);
+        const int issues = count(QStringLiteral("GeraContaPagar"));
+        print();
+        QCOMPARE(m_fx.dialogs.count(QStringLiteral("saveFile")), 1);
+        QCOMPARE(count(QStringLiteral("GeraContaPagar")), issues);
+        QVERIFY(payable(keys[0]).isEmpty());
+        QCOMPARE(BusyDepth(), 0);
+        QVERIFY(!cds()->ControlsDisabled());
+
+        m_fx.dialogs.clear();
+        const QString base = m_fx.path(QStringLiteral("guias"));
+        m_fx.dialogs.onSaveFile = [&](const QString&) { return base; };
+        print();
+        m_fx.dialogs.onSaveFile = nullptr;
+        const QStringList files{base + QStringLiteral(".pdf"), base + QStringLiteral("-2.pdf")};
+        QCOMPARE(m_fx.dialogs.errors(), QStringList());
+        QCOMPARE(m_fx.dialogs.count(QStringLiteral("saveFile")), 1);
+        const QStringList shown = m_fx.dialogs.messages();
+        QCOMPARE(shown.size(), 3);
+        QVERIFY(shown[2].contains(files[0]) && shown[2].contains(files[1]));
+        for (int i = 0; i < 2; ++i)
+            QVERIFY(barcodes(files[i]).contains(payable(keys[i])));
+        printer->setOutputFormat(QPrinter::PdfFormat);
+        printer->setOutputFileName(m_fx.path(QStringLiteral("print.pdf")));
+    }
+
     // Preview composes nothing and issues nothing.
     void previewCreatesNoPayable() {
         const QStringList keys = prepare(1);
