@@ -392,6 +392,12 @@ void TestFis981::onePagePerNoteInListOrderUnissuedWithoutBarcode() {
         QVERIFY(t.contains(note.nrnota));
         QVERIFY(!t.contains(QStringLiteral("NÃO EMITIDA")));
     }
+
+    // A batch reprint longer than any text column the connection allows is taken whole.
+    QString batch = QStringLiteral("_");
+    for (int i = 0; i < 600; ++i)
+        batch += QStringLiteral("9999%1N_").arg(i, 10, 10, QLatin1Char('0'));
+    QCOMPARE(pages(render(batch + a.key() + QStringLiteral("S_"), "batch")), 1);
 }
 
 // A guide already issued reprints as it was issued, whatever the note's row says now.
