@@ -19,6 +19,7 @@
 #include <QMdiSubWindow>
 #include <QMenuBar>
 #include <QPrinter>
+#include <QPrinterInfo>
 #include <QRadioButton>
 #include <QSaveFile>
 #include <QUrl>
@@ -229,7 +230,12 @@ bool TfrmDadosGerRel::BeginPrintRun() {
     m_pdfBase.clear();
     m_pdfFiles.clear();
     QPrinter* printer = Printer();
-    if (printer->outputFormat() == QPrinter::PdfFormat || printer->isValid()) {
+    // With no printer installed QPrinter turns itself into a PDF writer without a file, and
+    // still calls itself valid.
+    const bool ready = printer->outputFormat() == QPrinter::PdfFormat
+                           ? !printer->outputFileName().isEmpty()
+                           : QPrinterInfo::availablePrinterNames().contains(printer->printerName());
+    if (ready) {
         m_printRun = true;
         return true;
     }

@@ -1,12 +1,15 @@
 #include "QtHostDialogs.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPrintDialog>
 #include <QPrintPreviewDialog>
 #include <QPrinter>
+#include <QStandardPaths>
 
 namespace {
 QWidget* dialogParent() {
@@ -74,7 +77,16 @@ int TQtHostDialogs::showMessage(const QString& text, TMsgDlgType type, int butto
 }
 
 QString TQtHostDialogs::chooseSaveFile(const QString& title, const QString& filter) {
-    return QFileDialog::getSaveFileName(dialogParent(), title, QString(), filter);
+    // The folder of the last file saved, else the clerk's documents, never the program's own.
+    static QString folder;
+    if (folder.isEmpty() || !QFileInfo(folder).isDir())
+        folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    if (!QFileInfo(folder).isDir())
+        folder = QDir::homePath();
+    const QString file = QFileDialog::getSaveFileName(dialogParent(), title, folder, filter);
+    if (!file.isEmpty())
+        folder = QFileInfo(file).absolutePath();
+    return file;
 }
 
 void TQtHostDialogs::printPreview(QPrinter& printer, const std::function<void(QPrinter*)>& paint) {

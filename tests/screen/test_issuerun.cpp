@@ -225,9 +225,11 @@ private slots:
     // is issued; named, the first DARF goes there and the next one beside it, numbered.
     void noPrinterAsksForPdfBeforeIssuing() {
         QPrinter* printer = m_form->Printer();
+        // What a machine without printers gives: a PDF printer without a file, or a printer
+        // name the system does not have.
+        printer->setOutputFileName(QString());
         printer->setOutputFormat(QPrinter::NativeFormat);
         printer->setPrinterName(QStringLiteral("fis-no-such-printer"));
-        QVERIFY(!printer->isValid());
         const QStringList keys = prepare(2);
         QCOMPARE(keys.size(), 2);
         const int issues = count(QStringLiteral("GeraContaPagar"));
