@@ -227,6 +227,9 @@ QString WithPdfSuffix(const QString& file) {
 } // namespace
 
 bool TfrmDadosGerRel::BeginPrintRun() {
+    // A missing definition is said before a file is asked for or anything is issued.
+    ChooseReport();
+    rpddPadrao->OpenDefinition();
     m_pdfBase.clear();
     m_pdfFiles.clear();
     QPrinter* printer = Printer();

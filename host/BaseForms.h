@@ -107,14 +107,13 @@ protected:
     QVBoxLayout* ClientLayout() const { return m_clientLayout; }
     // Points rpddPadrao at the definition chosen in cbbReportNames.
     void ChooseReport();
-    // A print run: the prints that follow go to Printer(), or, when it names no printer this
-    // system has, to PDF files the clerk names once (the first as named, the next ones
-    // numbered). False, with nothing changed, when the clerk declines the file. Runs do not
-    // nest; sbtPrintClick opens its own when none is open. EndPrintRun says where the files
-    // went.
+    // A print run: raises "Arq_Rel_Err" when the chosen definition is missing; then the
+    // prints that follow go to Printer(), or, when it names no printer this system has, to PDF
+    // files the clerk names once (the first as named, the next ones numbered). False, with
+    // nothing changed, when the clerk declines the file. Runs do not nest; sbtPrintClick opens
+    // its own when none is open. EndPrintRun says where the files went.
     bool BeginPrintRun();
     void EndPrintRun();
-    bool PrintRunOpen() const { return m_printRun; }
 
 private:
     QHBoxLayout* m_barLayout = nullptr;

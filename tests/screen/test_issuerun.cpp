@@ -18,6 +18,7 @@
 #include <QPrinter>
 #include <QSqlQuery>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 
 namespace {
 
@@ -255,6 +256,23 @@ private slots:
             QVERIFY(barcodes(files[i]).contains(payable(keys[i])));
         printer->setOutputFormat(QPrinter::PdfFormat);
         printer->setOutputFileName(m_fx.path(QStringLiteral("print.pdf")));
+    }
+
+    // A run whose report definition is missing says so before any payable.
+    void missingDefinitionIssuesNothing() {
+        const QStringList keys = prepare(1);
+        QCOMPARE(keys.size(), 1);
+        const QString shipped = m_form->rpddPadrao->ReportDir();
+        QTemporaryDir empty;
+        m_form->rpddPadrao->setReportDir(empty.path());
+        const int issues = count(QStringLiteral("GeraContaPagar"));
+        print();
+        m_form->rpddPadrao->setReportDir(shipped);
+        QCOMPARE(m_fx.dialogs.errors().size(), 1);
+        QVERIFY(m_fx.dialogs.errors()[0].contains(empty.path()));
+        QCOMPARE(count(QStringLiteral("GeraContaPagar")), issues);
+        QVERIFY(payable(keys[0]).isEmpty());
+        QCOMPARE(BusyDepth(), 0);
     }
 
     // Preview composes nothing and issues nothing.
