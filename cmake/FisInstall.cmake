@@ -67,7 +67,7 @@ set(CPACK_DEBIAN_COMMON_PACKAGE_DEPENDS "libqt6sql6-ibase")
 
 set(CPACK_DEBIAN_CLIENT_PACKAGE_NAME fis98100-client)
 set(CPACK_COMPONENT_CLIENT_DESCRIPTION
-    "fis98100: the clerks' client with the screen \"Emissão da Darf por Documento\"")
+    "fis98100: the clerks' client with the screen Emissão da Darf por Documento")
 set(CPACK_DEBIAN_CLIENT_PACKAGE_DEPENDS
     "${_fis_dep_version}, libqt6sql6-ibase, firebird3.0-server-core, fonts-dejavu-core")
 
@@ -76,8 +76,8 @@ set(CPACK_COMPONENT_SERVER_DESCRIPTION
     "fis98100: the application server (fis98100-server) and fis98100-call")
 set(CPACK_DEBIAN_SERVER_PACKAGE_DEPENDS
     "${_fis_dep_version}, libqt6sql6-ibase, firebird3.0-server-core, firebird3.0-utils, adduser")
-set(CPACK_DEBIAN_SERVER_PACKAGE_CONTROL_EXTRA
-    ${CMAKE_SOURCE_DIR}/packaging/fis98100-server.postinst
-    ${CMAKE_SOURCE_DIR}/packaging/fis98100-server.postrm)
+# dpkg takes maintainer scripts by their file name.
+set(CPACK_DEBIAN_SERVER_PACKAGE_CONTROL_EXTRA ${CMAKE_SOURCE_DIR}/packaging/server/postinst
+                                              ${CMAKE_SOURCE_DIR}/packaging/server/postrm)
 set(CPACK_DEBIAN_SERVER_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)

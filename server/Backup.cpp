@@ -54,10 +54,20 @@ QString run(const TGbakCall& call, const QString& madeLocally) {
 
 } // namespace
 
+// gbak would take a name starting with "-" for one of its switches (-rep replaces a database).
+static bool looksLikeSwitch(const QString& a, const QString& b) {
+    return a.startsWith(QLatin1Char('-')) || b.startsWith(QLatin1Char('-'));
+}
+
 TGbakCall backupCall(const QString& location, const QString& file) {
     TGbakCall c;
     if (location.isEmpty() || file.isEmpty()) {
         c.error = QStringLiteral("informe o banco e o arquivo da cópia.");
+        return c;
+    }
+    if (looksLikeSwitch(location, file)) {
+        c.error = QStringLiteral("nomes começando com \"-\" não são aceitos; use ./%1.")
+                      .arg(file.startsWith(QLatin1Char('-')) ? file : location);
         return c;
     }
     if (QFileInfo::exists(file)) {
@@ -74,6 +84,11 @@ TGbakCall restoreCall(const QString& file, const QString& location) {
     TGbakCall c;
     if (location.isEmpty() || file.isEmpty()) {
         c.error = QStringLiteral("informe o arquivo da cópia e o banco a criar.");
+        return c;
+    }
+    if (looksLikeSwitch(location, file)) {
+        c.error = QStringLiteral("nomes começando com \"-\" não são aceitos; use ./%1.")
+                      .arg(file.startsWith(QLatin1Char('-')) ? file : location);
         return c;
     }
     const auto [service, path] = serviceAndPath(location);

@@ -240,6 +240,12 @@ void TestBackup::refusesToOverwrite() {
     QVERIFY2(!out.isEmpty(), "a refused restore without a reason");
     QCOMPARE(count(QStringLiteral("SELECT COUNT(*) FROM CONTAPAGAR")), payables);
 
+    // A name gbak would read as one of its switches (-rep replaces a database) is refused.
+    QVERIFY(runServer({QStringLiteral("--restore"), m_backup, QStringLiteral("--"),
+                       QStringLiteral("-rep")},
+                      &out) != 0);
+    QVERIFY2(out.contains(QStringLiteral("não são aceitos")), qPrintable(out));
+
     // A backup that cannot be made leaves no file behind.
     const QString missing = m_dir.filePath(QStringLiteral("none.fbk"));
     QVERIFY(runServer({QStringLiteral("--database"), siblingLocation(QStringLiteral("none.fdb")),
