@@ -59,6 +59,16 @@ static bool looksLikeSwitch(const QString& a, const QString& b) {
     return a.startsWith(QLatin1Char('-')) || b.startsWith(QLatin1Char('-'));
 }
 
+// The Firebird server would resolve a relative name against its own working folder.
+static bool relativeOnServer(const QString& service, const QString& file, TGbakCall* c) {
+    if (service.isEmpty() || QFileInfo(file).isAbsolute())
+        return false;
+    c->error = QStringLiteral("com um servidor Firebird, informe o caminho completo do arquivo da "
+                              "cópia (no computador do servidor): %1")
+                   .arg(file);
+    return true;
+}
+
 TGbakCall backupCall(const QString& location, const QString& file) {
     TGbakCall c;
     if (location.isEmpty() || file.isEmpty()) {
@@ -75,6 +85,8 @@ TGbakCall backupCall(const QString& location, const QString& file) {
         return c;
     }
     const auto [service, path] = serviceAndPath(location);
+    if (relativeOnServer(service, file, &c))
+        return c;
     // -g: the backup does not collect garbage, so it does not compete with the clerks for it.
     c.arguments = withService(service, {QStringLiteral("-b"), QStringLiteral("-g"), path, file});
     return c;
@@ -92,6 +104,8 @@ TGbakCall restoreCall(const QString& file, const QString& location) {
         return c;
     }
     const auto [service, path] = serviceAndPath(location);
+    if (relativeOnServer(service, file, &c))
+        return c;
     if (service.isEmpty() && QFileInfo::exists(path)) {
         c.error = QStringLiteral("%1 já existe; ele não será sobrescrito.").arg(path);
         return c;
