@@ -8,7 +8,7 @@
 
 namespace FisBackup {
 
-// What gbak is told to do; kept apart from running it so the tests can check the command line.
+// What gbak is told to do, or why nothing is run.
 struct TGbakCall {
     QStringList arguments;
     QString error; // not empty: refused before running anything
