@@ -15,6 +15,7 @@
 #include "host/Zelkora.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QTimer>
@@ -72,6 +73,9 @@ QStringList optionValues(const QStringList& args, const QString& name) {
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("fiscal-client"));
+    // The installed desktop entry and icon (packaging/); without them Qt's own icon stays.
+    QGuiApplication::setDesktopFileName(QStringLiteral("fis98100-client"));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("fis98100")));
     const QStringList args = QApplication::arguments();
     Zelkora::SetCommandLine(args);
 

@@ -1,5 +1,6 @@
 // fis98100-server: the application server of the object FisProtocol::ObjectName.
 #include "AppServer.h"
+#include "Backup.h"
 #include "DataAccess.h"
 #include "FisDatabase.h"
 #include "MethodTable.h"
@@ -80,6 +81,15 @@ struct TOptions {
         QStringLiteral("Segundos que uma gravação ou emissão espera por outro usuário na mesma "
                        "guia (padrão 10)."),
         QStringLiteral("S"), QStringLiteral("10")};
+    QCommandLineOption backup{
+        QStringLiteral("backup"),
+        QStringLiteral("Copia o banco (--database) para FILE com o gbak, sem parar o trabalho, e "
+                       "termina."),
+        QStringLiteral("FILE")};
+    QCommandLineOption restore{
+        QStringLiteral("restore"),
+        QStringLiteral("Restaura FILE num banco novo em LOCATION (argumento seguinte) e termina."),
+        QStringLiteral("FILE")};
     QCommandLineParser cl;
 
     explicit TOptions(const QCoreApplication& app) {
@@ -88,7 +98,9 @@ struct TOptions {
                 .arg(QLatin1String(FisProtocol::ObjectName)));
         cl.addHelpOption();
         cl.addOptions({listen, port, database, create, demo, notes, firebirdRoot, maxConnections,
-                       idleTimeout, readTimeout, maxRequest, lockWait});
+                       idleTimeout, readTimeout, maxRequest, lockWait, backup, restore});
+        cl.addPositionalArgument(QStringLiteral("LOCATION"),
+                                 QStringLiteral("Com --restore: o banco a criar."));
         cl.process(app);
     }
 };
@@ -113,6 +125,27 @@ int createDatabase(const TOptions& o) {
     std::fprintf(stderr, "fis98100-server: banco criado em %s\n",
                  o.cl.value(o.create).toUtf8().constData());
     return 0;
+}
+
+int backupOrRestore(const TOptions& o) {
+    QString error;
+    if (o.cl.isSet(o.backup)) {
+        const QString location =
+            o.cl.isSet(o.database) ? o.cl.value(o.database) : FisDb::defaultDatabasePath();
+        error = FisBackup::backup(location, o.cl.value(o.backup));
+        if (error.isEmpty())
+            std::fprintf(stderr, "fis98100-server: cópia de %s gravada em %s\n",
+                         location.toUtf8().constData(), o.cl.value(o.backup).toUtf8().constData());
+    } else {
+        if (o.cl.positionalArguments().size() != 1)
+            return fail(QStringLiteral("uso: --restore FILE LOCATION"));
+        const QString location = o.cl.positionalArguments().constFirst();
+        error = FisBackup::restore(o.cl.value(o.restore), location);
+        if (error.isEmpty())
+            std::fprintf(stderr, "fis98100-server: %s restaurado em %s\n",
+                         o.cl.value(o.restore).toUtf8().constData(), location.toUtf8().constData());
+    }
+    return error.isEmpty() ? 0 : fail(error);
 }
 
 // A whole number from lo to hi, or nothing.
@@ -232,6 +265,8 @@ int main(int argc, char** argv) {
         prepareFirebird(options.cl.value(options.firebirdRoot));
         if (options.cl.isSet(options.create))
             return createDatabase(options);
+        if (options.cl.isSet(options.backup) || options.cl.isSet(options.restore))
+            return backupOrRestore(options);
         return serve(app, options);
     } catch (const EHostError& e) {
         return fail(e.text());
