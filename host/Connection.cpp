@@ -174,7 +174,10 @@ void TSocketConnection::startConnect() {
                 if (!pin.isEmpty() && caFile.isEmpty() &&
                     ssl->peerCertificate().digest(QCryptographicHash::Sha256).toHex() == pin)
                     return ssl->ignoreSslErrors(errors);
-                if (d->tlsRefusal.isEmpty())
+                if (!pin.isEmpty() && caFile.isEmpty())
+                    d->tlsRefusal = QStringLiteral("a impressão digital do certificado não "
+                                                   "confere com a configurada");
+                else if (d->tlsRefusal.isEmpty())
                     d->tlsRefusal = errors.value(0).errorString();
             });
         QObject::connect(ssl, &QSslSocket::encrypted, this, [this, ssl, pin] {

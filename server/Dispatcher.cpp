@@ -170,9 +170,7 @@ QCborMap TDispatcher::handle(const QCborValue& request, TLog& log) {
         log.outcome = QStringLiteral("erro: ") + text;
         return errorAnswer(req.id, text);
     };
-    if (const QString why = readRequest(request, req, log); !why.isEmpty())
-        return refuse(why);
-    const QString& name = req.method->name;
+    QString name = QStringLiteral("-");
     // The client reads a clear text; what the driver or the library said goes to the log only.
     auto refuseLogged = [&](const QString& text, const QString& detail) {
         QCborMap m = refuse(text);
@@ -180,35 +178,43 @@ QCborMap TDispatcher::handle(const QCborValue& request, TLog& log) {
             log.outcome += QStringLiteral(" [") + detail.simplified() + QLatin1Char(']');
         return m;
     };
-    QSqlDatabase db;
-    try {
-        db = m_database();
-    } catch (const EHostError& e) {
+    auto unavailable = [&](const EHostError& e) {
         return refuseLogged(
             QStringLiteral("%1: o banco de dados do servidor de aplicação está indisponível.")
                 .arg(name),
             e.text());
-    }
+    };
+    QSqlDatabase db;
     FisServer::TAccount clerk;
     if (m_session) {
-        QString why;
+        // Before the clerk is known nothing else of the request is looked at: a caller without
+        // a session learns not even which methods and arguments there are.
+        if (request.isMap()) {
+            req.id = request.toMap().value(Key::Id);
+            if (const QCborValue m = request.toMap().value(Key::Method); m.isString())
+                name = log.method = m.toString().left(64);
+        }
         try {
-            why = m_session->admit(db, clerk);
-            if (why.isEmpty())
-                why = companyRefusal(db, req, clerk);
-            else {
+            db = m_database();
+            if (const QString why = m_session->admit(db, clerk); !why.isEmpty()) {
                 QCborMap m = refuse(why);
                 m.insert(FisProtocol::Session::NeedLogin, true);
                 return m;
             }
         } catch (const EHostError& e) {
-            return refuseLogged(
-                QStringLiteral("%1: o banco de dados do servidor de aplicação está indisponível.")
-                    .arg(name),
-                e.text());
+            return unavailable(e);
         }
-        if (!why.isEmpty())
+    }
+    if (const QString why = readRequest(request, req, log); !why.isEmpty())
+        return refuse(why);
+    name = req.method->name;
+    try {
+        if (!m_session)
+            db = m_database();
+        else if (const QString why = companyRefusal(db, req, clerk); !why.isEmpty())
             return refuse(why);
+    } catch (const EHostError& e) {
+        return unavailable(e);
     }
     const FisServer::TClerkScope scope(clerk.name);
     try {

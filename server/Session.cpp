@@ -59,9 +59,10 @@ int recordFailure(const QString& user, const QString& host) {
     return pauseFor(worst);
 }
 
-void forgetFailures(const QString& user) {
+void forgetFailures(const QString& user, const QString& host) {
     QMutexLocker lock(&g_mutex);
     g_failures.remove(userKey(user));
+    g_failures.remove(hostKey(host));
 }
 
 } // namespace
@@ -93,7 +94,7 @@ QString TSession::login(QSqlDatabase& db, const QString& user, const QString& pa
         QThread::msleep(ulong(recordFailure(user, m_peerHost)));
         return QStringLiteral("Usuário ou senha inválidos.");
     }
-    forgetFailures(user);
+    forgetFailures(user, m_peerHost);
     m_clerk = a->name;
     return {};
 }
