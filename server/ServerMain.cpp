@@ -382,10 +382,17 @@ int serve(QCoreApplication& app, const TOptions& o) {
         // A single PC works out of the box: its user gets an account without a password, good
         // on this machine only, until they set one.
         if (security.loopbackOnly && FisServer::accountCount(probe) == 0) {
-            FisServer::addAccount(probe, FisServer::localUserName(), {}, {}, true);
-            serverLog(QStringLiteral("fis98100-server: conta local \"%1\" criada (sem senha, "
-                                     "só neste computador; defina uma com --set-password)")
-                          .arg(FisServer::localUserName()));
+            const QString local = FisServer::localUserName();
+            try {
+                FisServer::addAccount(probe, local, {}, {}, true);
+                serverLog(QStringLiteral("fis98100-server: conta local \"%1\" criada (sem senha, "
+                                         "só neste computador; defina uma com --set-password)")
+                              .arg(local));
+            } catch (const EHostError& e) {
+                // A login name the accounts cannot take: every clerk then logs in.
+                serverLog(
+                    QStringLiteral("fis98100-server: conta local não criada: %1").arg(e.text()));
+            }
         }
         probe.close();
     }
