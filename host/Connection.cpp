@@ -8,7 +8,6 @@
 #include <QCryptographicHash>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QFile>
 #include <QPointer>
 #include <QSslCertificate>
 #include <QSslConfiguration>
@@ -157,13 +156,18 @@ void TSocketConnection::startConnect() {
         QSslConfiguration c = QSslConfiguration::defaultConfiguration();
         c.setProtocol(QSsl::TlsV1_2OrLater);
         c.setPeerVerifyMode(QSslSocket::VerifyPeer);
+        // The office's own CA only, never the system's list: a certificate some public CA
+        // signed is not the office's server.
+        QList<QSslCertificate> ca;
         if (!tls.caFile.isEmpty()) {
-            const QList<QSslCertificate> ca = QSslCertificate::fromPath(tls.caFile, QSsl::Pem);
+            ca = QSslCertificate::fromPath(tls.caFile, QSsl::Pem);
             if (ca.isEmpty())
                 d->tlsRefusal = QStringLiteral("nenhum certificado de AC em %1").arg(tls.caFile);
-            // The office's own CA only: a certificate some public CA signed is not the office's.
-            c.setCaCertificates(ca);
+        } else if (tls.fingerprint.isEmpty()) {
+            d->tlsRefusal = QStringLiteral("nenhuma AC (CaFile) nem impressão digital "
+                                           "(Fingerprint) configurada");
         }
+        c.setCaCertificates(ca);
         ssl->setSslConfiguration(c);
         const QByteArray pin = normalizedFingerprint(tls.fingerprint);
         QObject::connect(
@@ -185,7 +189,8 @@ void TSocketConnection::startConnect() {
                 ssl->peerCertificate().digest(QCryptographicHash::Sha256).toHex() != pin) {
                 d->tlsRefusal = QStringLiteral("a impressão digital do certificado não confere "
                                                "com a configurada");
-                settlePending(ssl, d->tlsRefusal);
+                settlePending(
+                    ssl, QStringLiteral("certificado do servidor recusado: %1").arg(d->tlsRefusal));
                 return;
             }
             settlePending(ssl, {});

@@ -127,9 +127,12 @@ QString nameRefusal(const QString& name) {
 }
 
 std::optional<TAccount> loadAccount(QSqlDatabase& db, const QString& name) {
+    // Read before every call: one statement.
     QSqlQuery q = run(db,
-                      QStringLiteral("SELECT STSENHA, IDATIVO, IDLOCAL FROM USUARIO"
-                                     " WHERE NMUSUARIO = ?"),
+                      QStringLiteral("SELECT u.STSENHA, u.IDATIVO, u.IDLOCAL, e.CDEMPRESA"
+                                     " FROM USUARIO u LEFT JOIN USUARIOEMPRESA e"
+                                     " ON e.NMUSUARIO = u.NMUSUARIO WHERE u.NMUSUARIO = ?"
+                                     " ORDER BY e.CDEMPRESA"),
                       {name});
     if (!q.next())
         return std::nullopt;
@@ -138,13 +141,10 @@ std::optional<TAccount> loadAccount(QSqlDatabase& db, const QString& name) {
     a.hasPassword = !q.value(0).isNull() && !q.value(0).toString().isEmpty();
     a.enabled = q.value(1).toString().trimmed() == QLatin1String("S");
     a.local = q.value(2).toString().trimmed() == QLatin1String("S");
-    q.finish();
-    QSqlQuery c = run(db,
-                      QStringLiteral("SELECT CDEMPRESA FROM USUARIOEMPRESA WHERE NMUSUARIO = ?"
-                                     " ORDER BY CDEMPRESA"),
-                      {name});
-    while (c.next())
-        a.companies << c.value(0).toString();
+    do {
+        if (!q.value(3).isNull())
+            a.companies << q.value(3).toString();
+    } while (q.next());
     return a;
 }
 
