@@ -361,8 +361,9 @@ void TAppServer::refuse(qintptr descriptor, const QString& why) {
     serverLog(
         QStringLiteral("[%1] - 0 ms erro: conexão recusada: %2").arg(peerOf(descriptor), why));
     // A refusal takes a descriptor for a moment: never the last ones, which the clients being
-    // served may need for their database.
-    if (m_refusing >= MaxRefusing || !descriptorsToSpare(descriptor, DescriptorsToSpare)) {
+    // served may need for their database. A TLS client could not read a frame in clear.
+    if (m_security.tls || m_refusing >= MaxRefusing ||
+        !descriptorsToSpare(descriptor, DescriptorsToSpare)) {
         ::close(int(descriptor));
         return;
     }
