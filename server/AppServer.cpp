@@ -287,7 +287,9 @@ private:
             serverLog(QStringLiteral("[%1] %2 %3 ms %4")
                           .arg(m_peer, log.method)
                           .arg(t.elapsed())
-                          .arg(log.outcome.left(300)));
+                          .arg(log.outcome.left(300) +
+                               (log.clerk.isEmpty() ? QString()
+                                                    : QStringLiteral(" — usuário ") + log.clerk)));
             m_idle->start();
         }
     }

@@ -113,6 +113,7 @@ QCborMap TDispatcher::login(const QCborMap& request, TLog& log) {
         return m;
     }
     log.outcome = QStringLiteral("ok %1").arg(user);
+    log.clerk = m_session->clerk();
     QCborMap m;
     m.insert(Key::Id, id);
     m.insert(Key::Result, m_session->clerk());
@@ -216,6 +217,7 @@ QCborMap TDispatcher::handle(const QCborValue& request, TLog& log) {
     } catch (const EHostError& e) {
         return unavailable(e);
     }
+    log.clerk = clerk.name;
     const FisServer::TClerkScope scope(clerk.name);
     try {
         const FisServer::TMethodResult result = run(req.method->id, db, req.args);

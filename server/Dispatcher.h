@@ -28,6 +28,7 @@ public:
     struct TLog {
         QString method;  // as requested (or "-")
         QString outcome; // the method's summary ("ok", "ok 300 linhas", ...) or "erro: ..."
+        QString clerk;   // whose session the call ran in; empty when none
     };
 
     QCborMap handle(const QCborValue& request, TLog& log);

@@ -179,6 +179,10 @@ private slots:
         const TDataPacket result =
             TDataPacket::fromCbor(issued.value(QStringLiteral("result")).toArray().at(0));
         QCOMPARE(result.rows.value(0).value(1).toString(), QStringLiteral("CONTAPAGAR_OK"));
+        // The server's log line of the call names the clerk too.
+        QTRY_VERIFY2(m_log.contains(QRegularExpression(QStringLiteral(
+                         "GeraContaPagar \\d+ ms MSG CONTAPAGAR_OK — usuário caio\n"))),
+                     qPrintable(m_log.right(1000)));
 
         // The trail: who saved and who issued, with the time, and the payable's clerk.
         QSqlQuery q(db());
