@@ -71,12 +71,6 @@ QString loginRequiredText() {
     return QStringLiteral("Sessão não iniciada: informe usuário e senha.");
 }
 
-int TSession::failurePauseMs(const QString& user, const QString& host) {
-    QMutexLocker lock(&g_mutex);
-    const qint64 now = QDateTime::currentMSecsSinceEpoch();
-    return pauseFor(std::max(countOf(userKey(user), now), countOf(hostKey(host), now)));
-}
-
 QString TSession::login(QSqlDatabase& db, const QString& user, const QString& password) {
     m_clerk.clear();
     const std::optional<TAccount> a =

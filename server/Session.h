@@ -28,9 +28,6 @@ public:
     QString admit(QSqlDatabase& db, TAccount& account);
     QString clerk() const { return m_clerk; }
 
-    // Pause owed after the failures recorded for name and host (milliseconds); for tests.
-    static int failurePauseMs(const QString& user, const QString& host);
-
 private:
     bool m_localPeer = false;
     QString m_peerHost;
