@@ -5,11 +5,36 @@
 #include "core/HostExceptions.h"
 
 #include <QCborMap>
+#include <QCryptographicHash>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QPointer>
+#include <QSslCertificate>
+#include <QSslConfiguration>
+#include <QSslSocket>
 #include <QTcpSocket>
 #include <QTimer>
+#include <optional>
+
+namespace {
+
+TLoginPrompt& defaultPrompt() {
+    static TLoginPrompt p;
+    return p;
+}
+
+std::function<TTlsSettings()>& defaultTls() {
+    static std::function<TTlsSettings()> f;
+    return f;
+}
+
+QByteArray normalizedFingerprint(const QString& text) {
+    QString t = text;
+    t.remove(QLatin1Char(':')).remove(QLatin1Char(' '));
+    return t.toLower().toLatin1();
+}
+
+} // namespace
 
 struct TSocketConnection::Private {
     QString host = QStringLiteral("127.0.0.1");
@@ -26,6 +51,9 @@ struct TSocketConnection::Private {
     TFrameReader reader;
     qint64 nextId = 1;
     bool inCall = false;
+    std::optional<TTlsSettings> tls;
+    TLoginPrompt prompt;
+    QString tlsRefusal; // why the server's certificate was refused, for the connect failure
 };
 
 TSocketConnection::TSocketConnection(QObject* parent) : QObject(parent), d(new Private) {}
@@ -79,6 +107,19 @@ void TSocketConnection::setConnectTimeoutMs(int ms) {
 int TSocketConnection::connectTimeoutMs() const {
     return d->connectTimeoutMs;
 }
+void TSocketConnection::setTlsSettings(const TTlsSettings& tls) {
+    d->tls = tls;
+}
+void TSocketConnection::setLoginPrompt(TLoginPrompt prompt) {
+    d->prompt = std::move(prompt);
+}
+void TSocketConnection::setDefaultLoginPrompt(TLoginPrompt prompt) {
+    defaultPrompt() = std::move(prompt);
+}
+void TSocketConnection::setDefaultTlsSettings(std::function<TTlsSettings()> settings) {
+    defaultTls() = std::move(settings);
+}
+
 QString TSocketConnection::lastError() const {
     if (d->pending)
         const_cast<TSocketConnection*>(this)->awaitPending();
@@ -107,13 +148,67 @@ void TSocketConnection::startConnect() {
     dropSocket();
     dropPending();
     emit beforeConnect();
-    auto* s = new QTcpSocket;
+    const TTlsSettings tls = d->tls ? *d->tls : defaultTls() ? defaultTls()() : TTlsSettings{};
+    QTcpSocket* s = nullptr;
+    d->tlsRefusal.clear();
+    if (tls.enabled) {
+        auto* ssl = new QSslSocket;
+        QSslConfiguration c = QSslConfiguration::defaultConfiguration();
+        c.setProtocol(QSsl::TlsV1_2OrLater);
+        c.setPeerVerifyMode(QSslSocket::VerifyPeer);
+        // The office's own CA only, never the system's list: a certificate some public CA
+        // signed is not the office's server.
+        QList<QSslCertificate> ca;
+        if (!tls.caFile.isEmpty()) {
+            ca = QSslCertificate::fromPath(tls.caFile, QSsl::Pem);
+            if (ca.isEmpty())
+                d->tlsRefusal = QStringLiteral("nenhum certificado de AC em %1").arg(tls.caFile);
+        } else if (tls.fingerprint.isEmpty()) {
+            d->tlsRefusal = QStringLiteral("nenhuma AC (CaFile) nem impressão digital "
+                                           "(Fingerprint) configurada");
+        }
+        c.setCaCertificates(ca);
+        ssl->setSslConfiguration(c);
+        const QByteArray pin = normalizedFingerprint(tls.fingerprint);
+        QObject::connect(
+            ssl, &QSslSocket::sslErrors, this,
+            [this, ssl, pin, caFile = tls.caFile](const QList<QSslError>& errors) {
+                // A pinned certificate needs no CA, and matches whatever host name
+                // it is reached by; anything else is refused.
+                if (!pin.isEmpty() && caFile.isEmpty() &&
+                    ssl->peerCertificate().digest(QCryptographicHash::Sha256).toHex() == pin)
+                    return ssl->ignoreSslErrors(errors);
+                if (!pin.isEmpty() && caFile.isEmpty())
+                    d->tlsRefusal = QStringLiteral("a impressão digital do certificado não "
+                                                   "confere com a configurada");
+                else if (d->tlsRefusal.isEmpty())
+                    d->tlsRefusal = errors.value(0).errorString();
+            });
+        QObject::connect(ssl, &QSslSocket::encrypted, this, [this, ssl, pin] {
+            if (!pin.isEmpty() &&
+                ssl->peerCertificate().digest(QCryptographicHash::Sha256).toHex() != pin) {
+                d->tlsRefusal = QStringLiteral("a impressão digital do certificado não confere "
+                                               "com a configurada");
+                settlePending(
+                    ssl, QStringLiteral("certificado do servidor recusado: %1").arg(d->tlsRefusal));
+                return;
+            }
+            settlePending(ssl, {});
+        });
+        s = ssl;
+    } else {
+        s = new QTcpSocket;
+        QObject::connect(s, &QTcpSocket::connected, this, [this, s] { settlePending(s, {}); });
+    }
     d->pending = s;
     // Settled in the event loop the caller runs anyway: creating the screen does not wait for
     // the server's host, and a call made meanwhile waits for it in its own loop.
-    QObject::connect(s, &QTcpSocket::connected, this, [this, s] { settlePending(s, {}); });
-    QObject::connect(s, &QTcpSocket::errorOccurred, this,
-                     [this, s] { settlePending(s, s->errorString()); });
+    QObject::connect(s, &QTcpSocket::errorOccurred, this, [this, s] {
+        settlePending(
+            s, d->tlsRefusal.isEmpty()
+                   ? s->errorString()
+                   : QStringLiteral("certificado do servidor recusado: %1").arg(d->tlsRefusal));
+    });
     if (!d->connectTimer) {
         d->connectTimer = new QTimer(this);
         d->connectTimer->setSingleShot(true);
@@ -126,7 +221,10 @@ void TSocketConnection::startConnect() {
         });
     }
     d->connectTimer->start(d->connectTimeoutMs);
-    s->connectToHost(d->host, quint16(d->port));
+    if (auto* ssl = qobject_cast<QSslSocket*>(s))
+        ssl->connectToHostEncrypted(d->host, quint16(d->port));
+    else
+        s->connectToHost(d->host, quint16(d->port));
 }
 
 void TSocketConnection::settlePending(QTcpSocket* s, const QString& failure) {
@@ -168,7 +266,13 @@ bool TSocketConnection::awaitPending() {
         // The screen goes on painting (and a busy animation turning) meanwhile; what the clerk
         // types waits.
         QEventLoop loop;
-        QObject::connect(s, &QTcpSocket::connected, &loop, &QEventLoop::quit);
+        QObject::connect(s, &QTcpSocket::connected, &loop, [&loop, s] {
+            // A TLS connect ends with its handshake.
+            if (!qobject_cast<QSslSocket*>(s.data()))
+                loop.quit();
+        });
+        if (auto* ssl = qobject_cast<QSslSocket*>(s.data()))
+            QObject::connect(ssl, &QSslSocket::encrypted, &loop, &QEventLoop::quit);
         QObject::connect(s, &QTcpSocket::errorOccurred, &loop, &QEventLoop::quit);
         QObject::connect(s, &QObject::destroyed, &loop, &QEventLoop::quit);
         QObject::connect(d->connectTimer, &QTimer::timeout, &loop, &QEventLoop::quit);
@@ -210,8 +314,41 @@ TServerAnswer TSocketConnection::fail(const QString& text) {
     return TServerAnswer::failure(text);
 }
 
+QString TSocketConnection::login(const QString& user, const QString& password) {
+    QCborArray args{user, password};
+    bool refused = false;
+    const TServerAnswer a = callOnce(QString(FisProtocol::Session::Login), args, {}, &refused);
+    return a.ok ? QString() : a.error;
+}
+
 TServerAnswer TSocketConnection::call(const QString& method, QCborArray& args,
                                       const QList<int>& byRef) {
+    const TLoginPrompt& prompt = d->prompt ? d->prompt : defaultPrompt();
+    bool needLogin = false;
+    TServerAnswer a = callOnce(method, args, byRef, prompt ? &needLogin : nullptr);
+    if (!needLogin)
+        return a;
+    // The call was refused before it ran: after a login it is sent again.
+    QString error = a.error;
+    QString user, password;
+    const QString where = QStringLiteral("%1:%2").arg(d->host).arg(d->port);
+    while (prompt(where, error, user, password)) {
+        error = login(user, password);
+        password.fill(QLatin1Char(' '));
+        password.clear();
+        if (!error.isEmpty())
+            continue;
+        needLogin = false;
+        a = callOnce(method, args, byRef, &needLogin);
+        if (!needLogin)
+            return a;
+        error = a.error;
+    }
+    return fail(error);
+}
+
+TServerAnswer TSocketConnection::callOnce(const QString& method, QCborArray& args,
+                                          const QList<int>& byRef, bool* needLogin) {
     if (d->inCall)
         return fail(QStringLiteral("Chamada a %1 recusada: outra chamada ao servidor de "
                                    "aplicação ainda está em andamento.")
@@ -344,6 +481,11 @@ TServerAnswer TSocketConnection::call(const QString& method, QCborArray& args,
     const QCborMap m = answer.toMap();
     if (m.contains(FisProtocol::Key::Error)) {
         const QCborValue e = m.value(FisProtocol::Key::Error);
+        if (needLogin && m.value(FisProtocol::Session::NeedLogin).toBool() && e.isString()) {
+            *needLogin = true;
+            d->lastError = e.toString();
+            return TServerAnswer::failure(e.toString());
+        }
         return fail(e.isString()
                         ? e.toString()
                         : QStringLiteral("O servidor de aplicação recusou %1.").arg(method));

@@ -26,9 +26,24 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <functional>
 #include <memory>
 
 class QTcpSocket;
+
+// How the client reaches a TLS server: the office CA that signed the server's certificate, and/or
+// the SHA-256 fingerprint of that certificate itself (hex, ':' allowed) pinned instead.
+struct TTlsSettings {
+    bool enabled = false;
+    QString caFile;
+    QString fingerprint;
+};
+
+// Asks the clerk for user and password after the server refused a call for want of a session.
+// error is the server's text (the refusal of the previous attempt after a failure). Returns
+// false when the clerk gives up.
+using TLoginPrompt = std::function<bool(const QString& server, const QString& error, QString& user,
+                                        QString& password)>;
 
 class FIS_EXPORT TSocketConnection : public QObject {
     Q_OBJECT
@@ -58,6 +73,17 @@ public:
     // Text of the last connect or call failure (empty after a success).
     QString lastError() const;
 
+    // TLS for the next connects. Until set, the host application's default is asked at every
+    // connect (the client reads [Server] Tls, CaFile, Fingerprint there); without one, plain TCP.
+    void setTlsSettings(const TTlsSettings& tls);
+    static void setDefaultTlsSettings(std::function<TTlsSettings()> settings);
+    // The prompt used when the server asks for a login; a connection without its own uses the
+    // one the host application installed (none by default: the refusal is the call's answer).
+    void setLoginPrompt(TLoginPrompt prompt);
+    static void setDefaultLoginPrompt(TLoginPrompt prompt);
+    // Logs in on this connection (connecting first); empty on success, else the server's text.
+    QString login(const QString& user, const QString& password);
+
     // Blocking call. args are the positional arguments; byRef lists the indexes of the
     // by-reference ones, whose final values the server sends back and this writes into args.
     TServerAnswer call(const QString& method, QCborArray& args, const QList<int>& byRef);
@@ -79,6 +105,10 @@ private:
     bool connectNow();
     void dropSocket();
     TServerAnswer fail(const QString& text);
+    // One request and its answer. With needLogin, a refusal for want of a session is returned
+    // (not raised) and flagged there.
+    TServerAnswer callOnce(const QString& method, QCborArray& args, const QList<int>& byRef,
+                           bool* needLogin);
 };
 
 // The component the screens place; same behaviour.

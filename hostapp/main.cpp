@@ -6,9 +6,11 @@
 //   --screenshot PATH  after start-up save a picture of the main window and quit; messages go
 //                      to stderr instead of dialogs
 //   --server-host, --server-port, --report-dir, --branch, --database, --config: configuration
+#include "LoginDialog.h"
 #include "MainWindow.h"
 
 #include "FisDatabase.h"
+#include "host/Connection.h"
 #include "host/HostDialogs.h"
 #include "host/HostGuard.h"
 #include "host/Query.h"
@@ -18,6 +20,7 @@
 #include <QIcon>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QSettings>
 #include <QTimer>
 
 #include <cstdio>
@@ -84,6 +87,24 @@ int main(int argc, char** argv) {
     if (!screenshot.isEmpty())
         SetHostDialogs(&quietDialogs);
 
+    // A server that wants a login asks for it through this dialog; the user is remembered in
+    // ~/.config/fis98100/fiscal-client.ini, the password nowhere. A run nobody watches has no
+    // one to ask, and the refusal is what it reports.
+    QSettings remembered(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("fis98100"),
+                         QStringLiteral("fiscal-client"));
+    if (screenshot.isEmpty())
+        installLoginPrompt(remembered);
+    // Read afresh at every connect, like host and port.
+    TSocketConnection::setDefaultTlsSettings([] {
+        TTlsSettings t;
+        const QString on = Zelkora::IniValue(QStringLiteral("Server/Tls")).trimmed().toLower();
+        t.enabled = on == QLatin1String("1") || on == QLatin1String("true") ||
+                    on == QLatin1String("yes") || on == QLatin1String("sim");
+        t.caFile = Zelkora::IniValue(QStringLiteral("Server/CaFile"));
+        t.fingerprint = Zelkora::IniValue(QStringLiteral("Server/Fingerprint"));
+        return t;
+    });
+
     TMainWindow window;
     bool hasModule = false;
     const QString modulePath = optionValue(args, QStringLiteral("--module"), &hasModule);
@@ -126,6 +147,8 @@ int main(int argc, char** argv) {
     });
     const int rc = QApplication::exec();
     window.shutdown();
+    TSocketConnection::setDefaultLoginPrompt({});
+    TSocketConnection::setDefaultTlsSettings({});
     SetHostDialogs(nullptr);
     return rc;
 }

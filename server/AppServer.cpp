@@ -3,12 +3,14 @@
 #include "Dispatcher.h"
 #include "Envelope.h"
 #include "FisDatabase.h"
+#include "Session.h"
 #include "core/HostExceptions.h"
 
 #include <QElapsedTimer>
 #include <QHostAddress>
 #include <QMutex>
 #include <QSqlDatabase>
+#include <QSslSocket>
 #include <QTcpSocket>
 #include <QThread>
 #include <cstdio>
@@ -78,10 +80,12 @@ QString peerOf(qintptr fd) {
 class TClientWorker : public QObject {
     Q_OBJECT
 public:
-    TClientWorker(qintptr descriptor, QString location, const TServerLimits& limits, quint64 number)
+    TClientWorker(qintptr descriptor, QString location, const TServerLimits& limits,
+                  const TServerSecurity& security, quint64 number)
         : m_descriptor(descriptor), m_location(std::move(location)), m_limits(limits),
-          m_reader(limits.maxRequest), m_connName(QStringLiteral("fis98100-client-%1").arg(number)),
-          m_dispatcher([this] { return database(); }) {}
+          m_security(security), m_reader(limits.maxRequest),
+          m_connName(QStringLiteral("fis98100-client-%1").arg(number)),
+          m_dispatcher([this] { return database(); }, &m_session) {}
 
     ~TClientWorker() override {
         {
@@ -95,7 +99,14 @@ public:
 
 public slots:
     void start() {
-        m_socket = new QTcpSocket(this);
+        QSslSocket* tls = nullptr;
+        if (m_security.tls) {
+            tls = new QSslSocket(this);
+            tls->setSslConfiguration(*m_security.tls);
+            m_socket = tls;
+        } else {
+            m_socket = new QTcpSocket(this);
+        }
         if (!m_socket->setSocketDescriptor(m_descriptor)) {
             ::close(int(m_descriptor));
             emit finished();
@@ -117,6 +128,30 @@ public slots:
         connect(m_socket, &QTcpSocket::readyRead, this, &TClientWorker::onReadyRead);
         connect(m_socket, &QTcpSocket::bytesWritten, this, &TClientWorker::onBytesWritten);
         connect(m_socket, &QTcpSocket::disconnected, this, &TClientWorker::finished);
+        m_session.setPeer(m_security.loopbackOnly && m_socket->peerAddress().isLoopback(),
+                          m_socket->peerAddress().toString());
+        if (tls) {
+            // A peer that does not speak TLS, or does not finish its handshake in time, is
+            // closed without a word: anything written now would be taken as a handshake.
+            connect(tls, &QSslSocket::sslErrors, this, [this](const QList<QSslError>& errors) {
+                logLine(QStringLiteral("erro: TLS: %1; conexão encerrada")
+                            .arg(errors.value(0).errorString()));
+            });
+            connect(tls, &QAbstractSocket::errorOccurred, this, [this, tls] {
+                if (!tls->isEncrypted()) {
+                    logLine(
+                        QStringLiteral("erro: TLS: %1; conexão encerrada").arg(tls->errorString()));
+                    tls->abort();
+                    emit finished();
+                }
+            });
+            connect(tls, &QSslSocket::encrypted, this, [this] {
+                m_frame->stop();
+                pump();
+            });
+            m_frame->start();
+            tls->startServerEncryption();
+        }
         m_idle->start();
         pump();
     }
@@ -187,6 +222,15 @@ private:
     }
 
     void onFrameTimeout() {
+        if (auto* tls = qobject_cast<QSslSocket*>(m_socket); tls && !tls->isEncrypted()) {
+            logLine(QStringLiteral("erro: TLS: negociação não concluída em %1 s; conexão "
+                                   "encerrada")
+                        .arg(m_limits.frameTimeoutMs / 1000.0));
+            m_closing = true;
+            m_socket->abort();
+            emit finished();
+            return;
+        }
         const QString why = QStringLiteral("quadro incompleto: %1 bytes recebidos em %2 s")
                                 .arg(m_reader.buffered())
                                 .arg(m_limits.frameTimeoutMs / 1000.0);
@@ -199,6 +243,8 @@ private:
     // system's buffers rather than here.
     void pump() {
         if (!m_socket || m_closing)
+            return;
+        if (auto* tls = qobject_cast<QSslSocket*>(m_socket); tls && !tls->isEncrypted())
             return;
         for (;;) {
             if (m_socket->bytesToWrite() > 0) {
@@ -241,7 +287,9 @@ private:
             serverLog(QStringLiteral("[%1] %2 %3 ms %4")
                           .arg(m_peer, log.method)
                           .arg(t.elapsed())
-                          .arg(log.outcome.left(300)));
+                          .arg(log.outcome.left(300) +
+                               (log.clerk.isEmpty() ? QString()
+                                                    : QStringLiteral(" — usuário ") + log.clerk)));
             m_idle->start();
         }
     }
@@ -249,6 +297,7 @@ private:
     qintptr m_descriptor;
     QString m_location;
     TServerLimits m_limits;
+    TServerSecurity m_security;
     TFrameReader m_reader;
     QString m_connName;
     QString m_peer;
@@ -257,6 +306,7 @@ private:
     QTimer* m_frame = nullptr;
     bool m_closing = false;
     bool m_trimAfterWrite = false;
+    FisServer::TSession m_session;
     TDispatcher m_dispatcher;
 };
 
@@ -285,8 +335,8 @@ public:
 } // namespace
 
 TAppServer::TAppServer(const QString& databaseLocation, const TServerLimits& limits,
-                       QObject* parent)
-    : QTcpServer(parent), m_location(databaseLocation), m_limits(limits) {
+                       const TServerSecurity& security, QObject* parent)
+    : QTcpServer(parent), m_location(databaseLocation), m_limits(limits), m_security(security) {
     setListenBacklogSize(limits.listenBacklog);
     connect(this, &QTcpServer::acceptError, this, &TAppServer::onAcceptError);
     m_trim.setSingleShot(true);
@@ -313,8 +363,9 @@ void TAppServer::refuse(qintptr descriptor, const QString& why) {
     serverLog(
         QStringLiteral("[%1] - 0 ms erro: conexão recusada: %2").arg(peerOf(descriptor), why));
     // A refusal takes a descriptor for a moment: never the last ones, which the clients being
-    // served may need for their database.
-    if (m_refusing >= MaxRefusing || !descriptorsToSpare(descriptor, DescriptorsToSpare)) {
+    // served may need for their database. A TLS client could not read a frame in clear.
+    if (m_security.tls || m_refusing >= MaxRefusing ||
+        !descriptorsToSpare(descriptor, DescriptorsToSpare)) {
         ::close(int(descriptor));
         return;
     }
@@ -340,7 +391,7 @@ void TAppServer::incomingConnection(qintptr descriptor) {
         return;
     }
     auto* thread = new QThread;
-    auto* worker = new TClientWorker(descriptor, m_location, m_limits, ++m_clients);
+    auto* worker = new TClientWorker(descriptor, m_location, m_limits, m_security, ++m_clients);
     worker->moveToThread(thread);
     connect(thread, &QThread::started, worker, &TClientWorker::start);
     connect(worker, &TClientWorker::finished, thread, &QThread::quit);

@@ -6,10 +6,12 @@
 // and a client that does not read its answers gets no further request served until it does.
 #include "core/Frame.h"
 
+#include <QSslConfiguration>
 #include <QTcpServer>
 #include <QTimer>
 #include <atomic>
 #include <memory>
+#include <optional>
 
 struct TServerLimits {
     int maxConnections = 256;
@@ -23,11 +25,18 @@ struct TServerLimits {
     int listenBacklog = 1024;
 };
 
+struct TServerSecurity {
+    // Listening on loopback only: the local account may be served without a login.
+    bool loopbackOnly = true;
+    // With a certificate and key, every connection speaks TLS.
+    std::optional<QSslConfiguration> tls;
+};
+
 class TAppServer : public QTcpServer {
     Q_OBJECT
 public:
     TAppServer(const QString& databaseLocation, const TServerLimits& limits,
-               QObject* parent = nullptr);
+               const TServerSecurity& security = {}, QObject* parent = nullptr);
 
     // Client connections being served.
     int connections() const { return m_active->load(); }
@@ -44,6 +53,7 @@ private:
 
     QString m_location;
     TServerLimits m_limits;
+    TServerSecurity m_security;
     quint64 m_clients = 0;
     std::shared_ptr<std::atomic<int>> m_active = std::make_shared<std::atomic<int>>(0);
     int m_refusing = 0;

@@ -13,6 +13,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QTextStream>
 #include <cmath>
 #include <cstdio>
 
@@ -32,7 +33,11 @@ int usage(const QString& why) {
     }
     std::fprintf(
         stderr,
-        "uso: fis98100-call [--host H] [--port P] [--timeout S] METHOD [ARG...]\n"
+        "uso: fis98100-call [--host H] [--port P] [--timeout S] [--user U] [--tls-ca ARQUIVO]\n"
+        "                   [--tls-fingerprint SHA256] METHOD [ARG...]\n"
+        "--user: entra como U; a senha vem de $FIS98100_PASSWORD ou da primeira linha da\n"
+        "entrada padrão. --tls-ca / --tls-fingerprint: conexão TLS, servidor verificado pela AC\n"
+        "ou pela impressão digital SHA-256 do seu certificado.\n"
         "Cada ARG é um valor JSON: \"texto\", número, \"AAAA-MM-DD\" para datas,\n"
         "{\"fields\": [[nome, tipo, tamanho], ...], \"rows\": [[...], ...]} para pacotes.\n"
         "Métodos (& = por referência):\n%s",
@@ -48,6 +53,8 @@ int main(int argc, char** argv) {
     QString host = QStringLiteral("127.0.0.1");
     int port = FisProtocol::DefaultPort;
     int timeoutMs = 30000;
+    QString user;
+    TTlsSettings tls;
     while (!a.isEmpty() && a.first().startsWith(QLatin1String("--"))) {
         const QString opt = a.takeFirst();
         if (opt == QLatin1String("--help"))
@@ -71,6 +78,14 @@ int main(int argc, char** argv) {
                                  .arg(MaxTimeoutS)
                                  .arg(val));
             timeoutMs = int(std::ceil(seconds * 1000));
+        } else if (opt == QLatin1String("--user"))
+            user = val;
+        else if (opt == QLatin1String("--tls-ca")) {
+            tls.enabled = true;
+            tls.caFile = val;
+        } else if (opt == QLatin1String("--tls-fingerprint")) {
+            tls.enabled = true;
+            tls.fingerprint = val;
         } else
             return usage(QStringLiteral("opção desconhecida: %1").arg(opt));
         if (!ok)
@@ -99,6 +114,16 @@ int main(int argc, char** argv) {
         con.setConnectTimeoutMs(timeoutMs);
         con.setServerName(QString::fromLatin1(FisProtocol::ObjectName));
         con.setThrowException(false);
+        con.setTlsSettings(tls);
+        if (!user.isEmpty()) {
+            QString password = qEnvironmentVariable("FIS98100_PASSWORD");
+            if (password.isEmpty())
+                password = QTextStream(stdin).readLine();
+            if (const QString why = con.login(user, password); !why.isEmpty()) {
+                std::fprintf(stderr, "%s\n", why.toUtf8().constData());
+                return 1;
+            }
+        }
         const QList<int> byRef = sig->byRefIndexes();
         const TServerAnswer answer = con.call(sig->name, args, byRef);
         if (!answer.ok) {

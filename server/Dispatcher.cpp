@@ -1,12 +1,15 @@
 #include "Dispatcher.h"
 
+#include "Accounts.h"
 #include "DataAccess.h"
 #include "Envelope.h"
 #include "MethodTable.h"
 #include "Methods.h"
+#include "Session.h"
 
 #include "core/HostExceptions.h"
 
+#include <QSqlQuery>
 #include <exception>
 
 namespace {
@@ -84,16 +87,91 @@ QString TDispatcher::readRequest(const QCborValue& request, TRequest& out, TLog&
     return QString();
 }
 
+QCborMap TDispatcher::login(const QCborMap& request, TLog& log) {
+    const QCborValue id = request.value(Key::Id);
+    log.method = FisProtocol::Session::Login;
+    const QCborArray args = request.value(Key::Args).toArray();
+    if (!m_session || args.size() != 2 || !args[0].isString() || !args[1].isString()) {
+        const QString text = QStringLiteral("Login: esperados usuário e senha (texto).");
+        log.outcome = QStringLiteral("erro: ") + text;
+        return errorAnswer(id, text);
+    }
+    const QString user = args[0].toString().left(64);
+    QString why;
+    try {
+        QSqlDatabase db = m_database();
+        why = m_session->login(db, user, args[1].toString());
+    } catch (const EHostError& e) {
+        log.outcome = QStringLiteral("erro: ") + e.text();
+        return errorAnswer(id, QStringLiteral("Login: o banco de dados do servidor de aplicação "
+                                              "está indisponível."));
+    }
+    if (!why.isEmpty()) {
+        log.outcome = QStringLiteral("recusado: %1").arg(user);
+        QCborMap m = errorAnswer(id, why);
+        m.insert(FisProtocol::Session::NeedLogin, true);
+        return m;
+    }
+    log.outcome = QStringLiteral("ok %1").arg(user);
+    log.clerk = m_session->clerk();
+    QCborMap m;
+    m.insert(Key::Id, id);
+    m.insert(Key::Result, m_session->clerk());
+    m.insert(Key::Refs, QCborMap());
+    return m;
+}
+
+QString TDispatcher::companyRefusal(QSqlDatabase& db, const TRequest& req,
+                                    const FisServer::TAccount& clerk) {
+    if (clerk.companies.isEmpty())
+        return {};
+    using M = FisProtocol::MethodId;
+    QString company;
+    switch (req.method->id) {
+    case M::GetSerie:
+    case M::GetNotaFiscal:
+    case M::GeraContaPagar:
+        company = req.args[0].toString().trimmed();
+        break;
+    case M::setDarfDoc: {
+        QSqlQuery q(db);
+        q.prepare(QStringLiteral(
+            "SELECT CDEMPRESA FROM NOTAFISCAL WHERE CDFILIAL = ? AND NRLANCTONF = ?"));
+        q.addBindValue(req.args[0].toString().trimmed());
+        q.addBindValue(req.args[1].toString().trimmed());
+        // An unknown note is the method's to refuse.
+        if (!q.exec() || !q.next())
+            return {};
+        company = q.value(0).toString();
+        break;
+    }
+    default:
+        return {};
+    }
+    if (company.isEmpty())
+        return QStringLiteral("%1: o usuário \"%2\" não tem acesso a todas as empresas; informe "
+                              "a empresa.")
+            .arg(req.method->name, clerk.name);
+    if (!clerk.companies.contains(company))
+        return QStringLiteral("%1: o usuário \"%2\" não tem acesso à empresa %3.")
+            .arg(req.method->name, clerk.name, company.left(10));
+    return {};
+}
+
 QCborMap TDispatcher::handle(const QCborValue& request, TLog& log) {
     log.method = QStringLiteral("-");
+    if (request.isMap() && request.toMap().value(Key::Id).isInteger() &&
+        request.toMap()
+                .value(Key::Method)
+                .toString()
+                .compare(FisProtocol::Session::Login, Qt::CaseInsensitive) == 0)
+        return login(request.toMap(), log);
     TRequest req;
     auto refuse = [&](const QString& text) {
         log.outcome = QStringLiteral("erro: ") + text;
         return errorAnswer(req.id, text);
     };
-    if (const QString why = readRequest(request, req, log); !why.isEmpty())
-        return refuse(why);
-    const QString& name = req.method->name;
+    QString name = QStringLiteral("-");
     // The client reads a clear text; what the driver or the library said goes to the log only.
     auto refuseLogged = [&](const QString& text, const QString& detail) {
         QCborMap m = refuse(text);
@@ -101,15 +179,46 @@ QCborMap TDispatcher::handle(const QCborValue& request, TLog& log) {
             log.outcome += QStringLiteral(" [") + detail.simplified() + QLatin1Char(']');
         return m;
     };
-    QSqlDatabase db;
-    try {
-        db = m_database();
-    } catch (const EHostError& e) {
+    auto unavailable = [&](const EHostError& e) {
         return refuseLogged(
             QStringLiteral("%1: o banco de dados do servidor de aplicação está indisponível.")
                 .arg(name),
             e.text());
+    };
+    QSqlDatabase db;
+    FisServer::TAccount clerk;
+    if (m_session) {
+        // Before the clerk is known nothing else of the request is looked at: a caller without
+        // a session learns not even which methods and arguments there are.
+        if (request.isMap()) {
+            req.id = request.toMap().value(Key::Id);
+            if (const QCborValue m = request.toMap().value(Key::Method); m.isString())
+                name = log.method = m.toString().left(64);
+        }
+        try {
+            db = m_database();
+            if (const QString why = m_session->admit(db, clerk); !why.isEmpty()) {
+                QCborMap m = refuse(why);
+                m.insert(FisProtocol::Session::NeedLogin, true);
+                return m;
+            }
+        } catch (const EHostError& e) {
+            return unavailable(e);
+        }
     }
+    if (const QString why = readRequest(request, req, log); !why.isEmpty())
+        return refuse(why);
+    name = req.method->name;
+    try {
+        if (!m_session)
+            db = m_database();
+        else if (const QString why = companyRefusal(db, req, clerk); !why.isEmpty())
+            return refuse(why);
+    } catch (const EHostError& e) {
+        return unavailable(e);
+    }
+    log.clerk = clerk.name;
+    const FisServer::TClerkScope scope(clerk.name);
     try {
         const FisServer::TMethodResult result = run(req.method->id, db, req.args);
         QCborMap refs;

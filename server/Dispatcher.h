@@ -11,16 +11,24 @@
 namespace FisProtocol {
 struct MethodSpec;
 }
+namespace FisServer {
+class TSession;
+struct TAccount;
+} // namespace FisServer
 
 class TDispatcher {
 public:
     // database() gives the connection's database, opening it on first use (may throw EHostError).
-    explicit TDispatcher(std::function<QSqlDatabase()> database)
-        : m_database(std::move(database)) {}
+    // With a session, every call but Login needs the session's clerk; without one (calls made
+    // in-process by tools and tests) methods run unchecked.
+    explicit TDispatcher(std::function<QSqlDatabase()> database,
+                         FisServer::TSession* session = nullptr)
+        : m_database(std::move(database)), m_session(session) {}
 
     struct TLog {
         QString method;  // as requested (or "-")
         QString outcome; // the method's summary ("ok", "ok 300 linhas", ...) or "erro: ..."
+        QString clerk;   // whose session the call ran in; empty when none
     };
 
     QCborMap handle(const QCborValue& request, TLog& log);
@@ -36,6 +44,11 @@ private:
     // Empty when the request names a known method of the object with arguments of the right
     // kinds; else the refusal text.
     static QString readRequest(const QCborValue& request, TRequest& out, TLog& log);
+    QCborMap login(const QCborMap& request, TLog& log);
+    // Empty when the clerk may work on the company the call names; else the refusal text.
+    static QString companyRefusal(QSqlDatabase& db, const TRequest& req,
+                                  const FisServer::TAccount& clerk);
 
     std::function<QSqlDatabase()> m_database;
+    FisServer::TSession* m_session;
 };

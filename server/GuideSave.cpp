@@ -1,4 +1,5 @@
 // Saving a guide: the fine, interest, due date, history and revenue code of one note for a tax.
+#include "Accounts.h"
 #include "Arguments.h"
 #include "DataAccess.h"
 #include "MethodTable.h"
@@ -135,11 +136,20 @@ void lockGuide(QSqlDatabase& db, const TGuide& g) {
 void writeGuide(QSqlDatabase& db, const TGuide& g) {
     TQuery w(db,
              QStringLiteral("UPDATE IMPOSTONF SET VRMULTAGUIA = ?, VRJUROGUIA = ?, DTVENCGUIA = ?,"
-                            " DSHISTGUIAPAGDOC = ?, NRLANCTONFDARF = ?, CDRECEGUIA = ?"
+                            " DSHISTGUIAPAGDOC = ?, NRLANCTONFDARF = ?, CDRECEGUIA = ?,"
+                            " NMUSUARIOGUIA = ?, DTALTERGUIA = CURRENT_TIMESTAMP"
                             " WHERE CDFILIAL = ? AND NRLANCTONF = ? AND CDIMPOSTONFE = ?"));
     w.bind(g.multa).bind(g.juros).bind(g.venc).bind(textOrNull(g.hist)).bind(textOrNull(g.nrDarf));
-    w.bind(textOrNull(g.receita)).bind(g.filial).bind(g.lancto).bind(g.imposto);
+    w.bind(textOrNull(g.receita)).bind(textOrNull(currentClerk()));
+    w.bind(g.filial).bind(g.lancto).bind(g.imposto);
     w.exec(QStringLiteral("gravar a guia"));
+    // Who saved what, kept in the same transaction as the save itself.
+    recordGuideEvent(
+        db, g.filial, g.lancto, g.imposto, QStringLiteral("G"),
+        QStringLiteral("multa %1; juros %2; vencimento %3; receita %4; histórico %5")
+            .arg(g.multa, 0, 'f', 2)
+            .arg(g.juros, 0, 'f', 2)
+            .arg(g.venc.toDate().toString(QStringLiteral("dd/MM/yyyy")), g.receita, g.hist));
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 // Issuing a payable: GeraContaPagar in one transaction, tried again on a fresh snapshot when
 // another transaction changed the guide meanwhile.
+#include "Accounts.h"
 #include "DataAccess.h"
 #include "Methods.h"
 #include "PayableChecks.h"
@@ -131,14 +132,14 @@ bool insertPayable(QSqlDatabase& db, const TPayable& p, const TTaxSettings& sett
              QStringLiteral("INSERT INTO CONTAPAGAR (NRCONTAPAGAR, CDEMPRESA, CDFILIAL, NRLANCTONF,"
                             " CDIMPOSTONFE, CDFILIOPER, CDFORNECED, CDTIPOCONTAPAG, CDTIPOBAIXAPAG,"
                             " CDTIPOOPERPAG, CDRECEGUIA, VRMULTAGUIA, VRJUROGUIA, VRCONTAPAGAR,"
-                            " DTVENCGUIA, STBARRAGUIA, STLINHADIGI, DSHISTGUIAPAGDOC)"
-                            " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+                            " DTVENCGUIA, STBARRAGUIA, STLINHADIGI, DSHISTGUIAPAGDOC, NMUSUARIO)"
+                            " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
     q.bind(number).bind(p.empresa).bind(p.filial).bind(p.lancto).bind(p.imposto);
     q.bind(textOrNull(p.filiOper.isEmpty() ? filiOper : p.filiOper));
     q.bind(settings.fornec).bind(settings.tipoConta).bind(settings.tipoBaixa);
     q.bind(settings.tipoOper);
     q.bind(p.receita).bind(p.multa).bind(p.juros).bind(due / 100.0).bind(p.venc.date());
-    q.bind(p.barra).bind(p.linha).bind(textOrNull(p.hist));
+    q.bind(p.barra).bind(p.linha).bind(textOrNull(p.hist)).bind(textOrNull(currentClerk()));
     try {
         q.exec(QStringLiteral("gravar a conta a pagar"));
     } catch (const EConflict& e) {
@@ -207,6 +208,9 @@ TMethodResult issueOnce(QSqlDatabase& db, TTransaction& tr, const TPayable& p) {
         return alreadyIssued("conta a pagar já existe");
     if (!markIssued(db, p, number))
         return alreadyIssued("guia já emitida");
+    recordGuideEvent(
+        db, p.filial, p.lancto, p.imposto, QStringLiteral("E"),
+        QStringLiteral("conta a pagar %1; total %2").arg(number).arg(FormatBR(due / 100.0)));
     tr.commit(QStringLiteral("Não foi possível gravar a conta a pagar"));
     return issued(p);
 }

@@ -1,4 +1,5 @@
 // fis98100-server: the application server of the object FisProtocol::ObjectName.
+#include "Accounts.h"
 #include "AppServer.h"
 #include "Backup.h"
 #include "DataAccess.h"
@@ -10,7 +11,13 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QHostAddress>
+#include <QSqlQuery>
+#include <QSslCertificate>
+#include <QSslKey>
+#include <QSslSocket>
+#include <QTextStream>
 #include <algorithm>
 #include <cmath>
 #include <csignal>
@@ -18,6 +25,7 @@
 #include <malloc.h>
 #include <optional>
 #include <sys/resource.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace {
@@ -90,6 +98,45 @@ struct TOptions {
         QStringLiteral("restore"),
         QStringLiteral("Restaura FILE num banco novo em LOCATION (argumento seguinte) e termina."),
         QStringLiteral("FILE")};
+    QCommandLineOption tlsCert{
+        QStringLiteral("tls-cert"),
+        QStringLiteral("Certificado do servidor (PEM, com a cadeia); com --tls-key, só TLS."),
+        QStringLiteral("FILE")};
+    QCommandLineOption tlsKey{QStringLiteral("tls-key"),
+                              QStringLiteral("Chave privada do certificado (PEM)."),
+                              QStringLiteral("FILE")};
+    QCommandLineOption insecure{
+        QStringLiteral("insecure-network"),
+        QStringLiteral("Aceita escutar fora do loopback sem TLS (o tráfego passa às claras).")};
+    QCommandLineOption addUser{
+        QStringLiteral("add-user"),
+        QStringLiteral("Cadastra o usuário NAME (senha lida do terminal ou da entrada padrão) "
+                       "e termina."),
+        QStringLiteral("NAME")};
+    QCommandLineOption disableUser{QStringLiteral("disable-user"),
+                                   QStringLiteral("Desativa o usuário NAME e termina."),
+                                   QStringLiteral("NAME")};
+    QCommandLineOption enableUser{QStringLiteral("enable-user"),
+                                  QStringLiteral("Reativa o usuário NAME e termina."),
+                                  QStringLiteral("NAME")};
+    QCommandLineOption setPassword{
+        QStringLiteral("set-password"),
+        QStringLiteral("Define a senha do usuário NAME (lida do terminal ou da entrada padrão) "
+                       "e termina."),
+        QStringLiteral("NAME")};
+    QCommandLineOption companies{
+        QStringLiteral("companies"),
+        QStringLiteral("Com --add-user ou --set-companies: empresas permitidas, separadas por "
+                       "vírgula (vazio = todas)."),
+        QStringLiteral("LIST")};
+    QCommandLineOption setCompanies{
+        QStringLiteral("set-companies"),
+        QStringLiteral("Define as empresas do usuário NAME (--companies) e termina."),
+        QStringLiteral("NAME")};
+    QCommandLineOption audit{
+        QStringLiteral("audit"),
+        QStringLiteral("Mostra quem gravou e emitiu as guias da nota FILIAL/LANCAMENTO e termina."),
+        QStringLiteral("NOTE")};
     QCommandLineParser cl;
 
     explicit TOptions(const QCoreApplication& app) {
@@ -97,8 +144,11 @@ struct TOptions {
             QStringLiteral("Servidor de aplicação do objeto %1 (Emissão da Darf por Documento).")
                 .arg(QLatin1String(FisProtocol::ObjectName)));
         cl.addHelpOption();
-        cl.addOptions({listen, port, database, create, demo, notes, firebirdRoot, maxConnections,
-                       idleTimeout, readTimeout, maxRequest, lockWait, backup, restore});
+        cl.addOptions({listen,      port,         database,       create,      demo,
+                       notes,       firebirdRoot, maxConnections, idleTimeout, readTimeout,
+                       maxRequest,  lockWait,     backup,         restore,     tlsCert,
+                       tlsKey,      insecure,     addUser,        disableUser, enableUser,
+                       setPassword, companies,    setCompanies,   audit});
         cl.addPositionalArgument(QStringLiteral("LOCATION"),
                                  QStringLiteral("Com --restore: o banco a criar."));
         cl.process(app);
@@ -146,6 +196,133 @@ int backupOrRestore(const TOptions& o) {
                          o.cl.value(o.restore).toUtf8().constData(), location.toUtf8().constData());
     }
     return error.isEmpty() ? 0 : fail(error);
+}
+
+// A password typed at the terminal (twice, without echo), or the first line of standard input.
+QString readPassword(const QString& user) {
+    QTextStream in(stdin);
+    if (!isatty(STDIN_FILENO))
+        return in.readLine();
+    termios old{};
+    tcgetattr(STDIN_FILENO, &old);
+    termios quiet = old;
+    quiet.c_lflag &= ~tcflag_t(ECHO);
+    tcsetattr(STDIN_FILENO, TCSANOW, &quiet);
+    std::fprintf(stderr, "Senha de %s: ", user.toUtf8().constData());
+    const QString first = in.readLine();
+    std::fprintf(stderr, "\nRepita a senha: ");
+    const QString second = in.readLine();
+    std::fprintf(stderr, "\n");
+    tcsetattr(STDIN_FILENO, TCSANOW, &old);
+    if (first != second)
+        throw EHostError(QStringLiteral("As senhas digitadas não conferem."));
+    return first;
+}
+
+QStringList companyList(const QString& text) {
+    QStringList out;
+    for (const QString& c : text.split(QLatin1Char(','), Qt::SkipEmptyParts))
+        out << c.trimmed();
+    return out;
+}
+
+QString databaseOf(const TOptions& o) {
+    return o.cl.isSet(o.database) ? o.cl.value(o.database) : FisDb::defaultDatabasePath();
+}
+
+// The administrator's commands on accounts and the audit trail; -1 when none was asked for.
+int administer(const TOptions& o) {
+    const QList<const QCommandLineOption*> commands = {
+        &o.addUser, &o.disableUser, &o.enableUser, &o.setPassword, &o.setCompanies, &o.audit};
+    const auto asked = std::find_if(commands.begin(), commands.end(),
+                                    [&](const QCommandLineOption* c) { return o.cl.isSet(*c); });
+    if (asked == commands.end())
+        return -1;
+    const QString name = o.cl.value(**asked);
+    const QString conn = QStringLiteral("fis98100-admin");
+    int rc = 0;
+    {
+        QSqlDatabase db = FisDb::openConnection(databaseOf(o), conn);
+        FisServer::ensureAccountSchema(db);
+        if (o.cl.isSet(o.addUser)) {
+            FisServer::addAccount(db, name, {}, companyList(o.cl.value(o.companies)));
+            // The account exists only once it has a password: a failure here removes it.
+            try {
+                FisServer::setPassword(db, name, readPassword(name));
+            } catch (const EHostError&) {
+                QSqlQuery q(db);
+                q.prepare(QStringLiteral("DELETE FROM USUARIO WHERE NMUSUARIO = ?"));
+                q.addBindValue(name);
+                q.exec();
+                throw;
+            }
+            std::fprintf(stderr, "fis98100-server: usuário %s cadastrado\n",
+                         name.toUtf8().constData());
+        } else if (o.cl.isSet(o.setPassword)) {
+            FisServer::setPassword(db, name, readPassword(name));
+            std::fprintf(stderr, "fis98100-server: senha de %s definida\n",
+                         name.toUtf8().constData());
+        } else if (o.cl.isSet(o.disableUser) || o.cl.isSet(o.enableUser)) {
+            FisServer::setEnabled(db, name, o.cl.isSet(o.enableUser));
+            std::fprintf(stderr, "fis98100-server: usuário %s %s\n", name.toUtf8().constData(),
+                         o.cl.isSet(o.enableUser) ? "reativado" : "desativado");
+        } else if (o.cl.isSet(o.setCompanies)) {
+            FisServer::setCompanies(db, name, companyList(o.cl.value(o.companies)));
+            std::fprintf(stderr, "fis98100-server: empresas de %s definidas\n",
+                         name.toUtf8().constData());
+        } else {
+            const QStringList parts = name.split(QLatin1Char('/'));
+            if (parts.size() != 2)
+                throw EHostError(QStringLiteral("--audit espera FILIAL/LANCAMENTO, como 0001/77."));
+            const auto entries = FisServer::noteHistory(db, parts[0], parts[1]);
+            QTextStream out(stdout);
+            for (const FisServer::TAuditEntry& e : entries)
+                out << e.when.toString(QStringLiteral("dd/MM/yyyy HH:mm:ss")) << '\t' << e.clerk
+                    << '\t' << e.tax << '\t'
+                    << (e.event == QLatin1String("E") ? QStringLiteral("emitida")
+                                                      : QStringLiteral("gravada"))
+                    << '\t' << e.detail << '\n';
+            if (entries.isEmpty())
+                std::fprintf(stderr, "fis98100-server: nenhum registro para a nota %s\n",
+                             name.toUtf8().constData());
+        }
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(conn);
+    return rc;
+}
+
+// The certificate and key of --tls-cert/--tls-key, or nothing when neither was given.
+std::optional<QSslConfiguration> tlsConfiguration(const TOptions& o) {
+    if (!o.cl.isSet(o.tlsCert) && !o.cl.isSet(o.tlsKey))
+        return std::nullopt;
+    if (!o.cl.isSet(o.tlsCert) || !o.cl.isSet(o.tlsKey))
+        throw EHostError(QStringLiteral("TLS: --tls-cert e --tls-key vão juntos."));
+    if (!QSslSocket::supportsSsl())
+        throw EHostError(QStringLiteral("TLS: a biblioteca de TLS não está disponível."));
+    const QList<QSslCertificate> chain =
+        QSslCertificate::fromPath(o.cl.value(o.tlsCert), QSsl::Pem);
+    if (chain.isEmpty())
+        throw EHostError(
+            QStringLiteral("TLS: nenhum certificado PEM em %1.").arg(o.cl.value(o.tlsCert)));
+    QFile keyFile(o.cl.value(o.tlsKey));
+    if (!keyFile.open(QIODevice::ReadOnly))
+        throw EHostError(QStringLiteral("TLS: não foi possível ler a chave %1: %2.")
+                             .arg(o.cl.value(o.tlsKey), keyFile.errorString()));
+    const QByteArray pem = keyFile.readAll();
+    QSslKey key;
+    for (QSsl::KeyAlgorithm alg : {QSsl::Rsa, QSsl::Ec})
+        if (key.isNull())
+            key = QSslKey(pem, alg, QSsl::Pem);
+    if (key.isNull())
+        throw EHostError(QStringLiteral("TLS: a chave %1 não é uma chave PEM RSA ou EC sem senha.")
+                             .arg(o.cl.value(o.tlsKey)));
+    QSslConfiguration c = QSslConfiguration::defaultConfiguration();
+    c.setLocalCertificateChain(chain);
+    c.setPrivateKey(key);
+    c.setProtocol(QSsl::TlsV1_2OrLater);
+    c.setPeerVerifyMode(QSslSocket::VerifyNone);
+    return c;
 }
 
 // A whole number from lo to hi, or nothing.
@@ -205,8 +382,7 @@ qint64 clientsByDescriptors() {
 }
 
 int serve(QCoreApplication& app, const TOptions& o) {
-    const QString location =
-        o.cl.isSet(o.database) ? o.cl.value(o.database) : FisDb::defaultDatabasePath();
+    const QString location = databaseOf(o);
     bool ok = false;
     const int p = o.cl.value(o.port).toInt(&ok);
     if (!ok || p < 0 || p > 65535)
@@ -222,9 +398,35 @@ int serve(QCoreApplication& app, const TOptions& o) {
                         "%1 bytes.")
                         .arg(FisFrame::DefaultMaxFrame));
 
+    TServerSecurity security;
+    security.loopbackOnly = address.isLoopback();
+    security.tls = tlsConfiguration(o);
+    // Clerks' passwords and every company's notes must not cross an office network in clear.
+    if (!security.loopbackOnly && !security.tls && !o.cl.isSet(o.insecure))
+        return fail(QStringLiteral("recusado escutar em %1 sem TLS: senhas e dados fiscais "
+                                   "passariam às claras pela rede. Informe --tls-cert e "
+                                   "--tls-key, ou --insecure-network para aceitar o risco.")
+                        .arg(address.toString()));
+
     // Fail at start rather than at the first call when the database cannot be reached.
     {
         QSqlDatabase probe = FisDb::openConnection(location, QStringLiteral("fis98100-probe"));
+        FisServer::ensureAccountSchema(probe);
+        // A single PC works out of the box: its user gets an account without a password, good
+        // on this machine only, until they set one.
+        if (security.loopbackOnly && FisServer::accountCount(probe) == 0) {
+            const QString local = FisServer::localUserName();
+            try {
+                FisServer::addAccount(probe, local, {}, {}, true);
+                serverLog(QStringLiteral("fis98100-server: conta local \"%1\" criada (sem senha, "
+                                         "só neste computador; defina uma com --set-password)")
+                              .arg(local));
+            } catch (const EHostError& e) {
+                // A login name the accounts cannot take: every clerk then logs in.
+                serverLog(
+                    QStringLiteral("fis98100-server: conta local não criada: %1").arg(e.text()));
+            }
+        }
         probe.close();
     }
     QSqlDatabase::removeDatabase(QStringLiteral("fis98100-probe"));
@@ -239,16 +441,16 @@ int serve(QCoreApplication& app, const TOptions& o) {
                                  "arquivo do processo")
                       .arg(byFds));
     }
-    TAppServer server(location, effective);
+    TAppServer server(location, effective, security);
     if (!server.listen(address, quint16(p)))
         return fail(QStringLiteral("não foi possível escutar em %1:%2: %3")
                         .arg(address.toString())
                         .arg(p)
                         .arg(server.errorString()));
-    serverLog(QStringLiteral("fis98100-server: escutando em %1:%2, banco %3")
+    serverLog(QStringLiteral("fis98100-server: escutando em %1:%2, banco %3%4")
                   .arg(server.serverAddress().toString())
                   .arg(server.serverPort())
-                  .arg(location));
+                  .arg(location, security.tls ? QStringLiteral(", TLS") : QString()));
     return app.exec();
 }
 
@@ -267,6 +469,8 @@ int main(int argc, char** argv) {
             return createDatabase(options);
         if (options.cl.isSet(options.backup) || options.cl.isSet(options.restore))
             return backupOrRestore(options);
+        if (const int rc = administer(options); rc >= 0)
+            return rc;
         return serve(app, options);
     } catch (const EHostError& e) {
         return fail(e.text());

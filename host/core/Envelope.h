@@ -19,3 +19,13 @@ inline constexpr QLatin1StringView Fields{"fields"};
 inline constexpr QLatin1StringView Rows{"rows"};
 
 } // namespace FisProtocol::Key
+
+// Logging in: the method Login takes [user, password] and answers the clerk's name. A call
+// refused for want of a session answers {id, error, login: true}, so that a client can ask the
+// clerk for a password and send the call again.
+namespace FisProtocol::Session {
+
+inline constexpr QLatin1StringView Login{"Login"};
+inline constexpr QLatin1StringView NeedLogin{"login"};
+
+} // namespace FisProtocol::Session

@@ -5,6 +5,7 @@
 #include "Dispatcher.h"
 #include "Notes.h"
 #include "PayableChecks.h"
+#include "Session.h"
 #include "core/DataPacket.h"
 #include "core/Frame.h"
 #include "core/HostExceptions.h"
@@ -23,6 +24,11 @@ void exercise(const QCborValue& item) {
     TDispatcher dispatcher([]() -> QSqlDatabase { throw EHostError(QStringLiteral("sem banco")); });
     TDispatcher::TLog log;
     dispatcher.handle(item, log);
+    // And as a network client meets it: with a session to check, Login read first.
+    FisServer::TSession session;
+    TDispatcher gated([]() -> QSqlDatabase { throw EHostError(QStringLiteral("sem banco")); },
+                      &session);
+    gated.handle(item, log);
 
     const QCborArray args = item.toMap().value(QStringLiteral("args")).toArray();
     for (const QCborValue& v : args) {
