@@ -11,6 +11,9 @@
 namespace FisProtocol {
 struct MethodSpec;
 }
+namespace FisServer {
+struct TMethodResult;
+}
 
 class TDispatcher {
 public:
@@ -24,10 +27,18 @@ public:
     };
 
     QCborMap handle(const QCborValue& request, TLog& log);
+    // The answer as a whole frame (length and item), no larger than maxAnswer bytes of item: a
+    // streamed packet goes into the frame where it lies, without another copy.
+    QByteArray handleFrame(const QCborValue& request, TLog& log, qint64 maxAnswer);
+    static QByteArray tooLarge(const QCborValue& id, qint64 size, qint64 maxAnswer);
 
     static QCborMap errorAnswer(const QCborValue& id, const QString& text);
 
 private:
+    // streamed, when given, takes a result that came encoded; otherwise it is decoded into the
+    // map.
+    QCborMap handle(const QCborValue& request, TLog& log, FisServer::TMethodResult* streamed);
+
     struct TRequest {
         QCborValue id;
         const FisProtocol::MethodSpec* method = nullptr;
