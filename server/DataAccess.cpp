@@ -580,15 +580,15 @@ TStreamedPacket streamPacket(TQuery& q, const QList<TPacketField>& fields, qint6
             target = &scratch;
             w.setTarget(scratch);
         }
-        if (target == &scratch) {
-            out.oversized = size;
+        if (target == &scratch)
             scratch.clear();
-        }
     }
-    if (out.oversized)
-        return out;
     char count[CountRoom];
     const int c = TCborOut::lengthHeader(4, quint64(out.rows), count);
+    if (target == &scratch) {
+        out.oversized = size - CountRoom + c;
+        return out;
+    }
     // The head goes right before the rows, leaving the headroom (and what the count did not
     // take) in front.
     out.headroom = start - c - head.size();
