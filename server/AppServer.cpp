@@ -82,7 +82,9 @@ public:
     TClientWorker(qintptr descriptor, QString location, const TServerLimits& limits, quint64 number)
         : m_descriptor(descriptor), m_location(std::move(location)), m_limits(limits),
           m_reader(limits.maxRequest), m_connName(QStringLiteral("fis98100-client-%1").arg(number)),
-          m_dispatcher([this] { return database(); }) {}
+          m_dispatcher([this] { return database(); }) {
+        m_dispatcher.setKeepReadTransaction(true);
+    }
 
     ~TClientWorker() override {
         {

@@ -195,6 +195,14 @@ QCborMap TDispatcher::handle(const QCborValue& request, TLog& log,
                 .arg(name),
             e.text());
     }
+    struct TEndRead {
+        QSqlDatabase& db;
+        bool keep;
+        ~TEndRead() {
+            if (!keep && db.isValid())
+                FisServer::endReadTransaction(db);
+        }
+    } endRead{db, m_keepRead};
     try {
         FisServer::TMethodResult result = runOnce(req, db);
         QCborMap refs;

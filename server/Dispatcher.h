@@ -27,6 +27,10 @@ public:
     };
 
     QCborMap handle(const QCborValue& request, TLog& log);
+    // Whether the connection's read-only transaction stays open between calls (the server's
+    // own connections, which it closes itself); otherwise every call ends it, so that whoever
+    // owns the connection can close it.
+    void setKeepReadTransaction(bool on) { m_keepRead = on; }
     // The answer as a whole frame (length and item), no larger than maxAnswer bytes of item: a
     // streamed packet goes into the frame where it lies, without another copy.
     QByteArray handleFrame(const QCborValue& request, TLog& log, qint64 maxAnswer);
@@ -49,4 +53,5 @@ private:
     static QString readRequest(const QCborValue& request, TRequest& out, TLog& log);
 
     std::function<QSqlDatabase()> m_database;
+    bool m_keepRead = false;
 };

@@ -395,14 +395,21 @@ TFbStatement* TFbSession::statement(const QString& sql, std::unique_ptr<TFbState
     return out;
 }
 
-void TFbSession::release() {
-    m_statements.clear();
+void TFbSession::endRead() {
     if (m_read) {
+        for (auto& entry : m_statements)
+            if (!entry.second->busy)
+                entry.second->close();
         ISC_STATUS_ARRAY ignored;
         if (isc_commit_transaction(ignored, &m_read))
             isc_rollback_transaction(ignored, &m_read);
         m_read = 0;
     }
+}
+
+void TFbSession::release() {
+    m_statements.clear();
+    endRead();
 }
 
 void TFbSession::abandon() {
@@ -458,6 +465,14 @@ void endSession(const QSqlDatabase& db) {
         s->release();
     else
         s->abandon();
+}
+
+void endReadTransaction(const QSqlDatabase& db) {
+    TRegistry& r = registry();
+    std::lock_guard lock(r.mutex);
+    const auto it = r.sessions.find(db.driver());
+    if (it != r.sessions.end() && it->second->db() == handleOf(db))
+        it->second->endRead();
 }
 
 void dropLostConnection(QSqlDatabase& db) {

@@ -97,6 +97,8 @@ public:
     void setWriteTransaction(isc_tr_handle tr) { m_write = tr; }
     // The prepared statement for sql, prepared now if new (or busy: then an unshared one).
     TFbStatement* statement(const QString& sql, std::unique_ptr<TFbStatement>& unshared);
+    // Ends the kept transaction; the statements stay prepared.
+    void endRead();
     // Ends the kept transaction and frees the statements (the attachment stays).
     void release();
     // Forgets every handle without calling the engine: the attachment is gone.
@@ -114,6 +116,9 @@ TFbSession* sessionOf(const QSqlDatabase& db);
 // Ends the connection's session (kept transaction, statements) before the connection is closed:
 // the engine refuses to detach an attachment with a transaction open.
 void endSession(const QSqlDatabase& db);
+// Ends the connection's kept read transaction, for an owner that closes the connection itself
+// (the engine refuses to detach with a transaction open); the statements stay prepared.
+void endReadTransaction(const QSqlDatabase& db);
 // Closes a connection whose attachment was lost, forgetting its session, so that the next call
 // opens a new one.
 void dropLostConnection(QSqlDatabase& db);
