@@ -1,4 +1,5 @@
-// bench_server_load [--notes N] [--database PATH] [--runs R] [--guides G] [--seconds S] [--keep]
+// bench_server_load [--notes N] [--database PATH] [--runs R] [--guides G] [--seconds S]
+//                   [--only load|calls|guides] [--keep]
 //
 // Makes (or reuses) a demo database big enough that one company's notes for one tax exceed
 // 100,000, starts fis98100-server on it, and prints side by side what each figure costs and the
@@ -34,6 +35,7 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTemporaryFile>
+#include <QThread>
 #include <algorithm>
 #include <arpa/inet.h>
 #include <atomic>
@@ -376,7 +378,7 @@ int main(int argc, char** argv) {
     int runs = 3;
     int guides = 400;
     double seconds = 3;
-    QString dbPath;
+    QString dbPath, only;
     bool keep = false;
     while (!a.isEmpty()) {
         const QString o = a.takeFirst();
@@ -390,11 +392,14 @@ int main(int argc, char** argv) {
             seconds = std::max(0.5, a.takeFirst().toDouble());
         else if (o == QLatin1String("--database") && !a.isEmpty())
             dbPath = a.takeFirst();
+        else if (o == QLatin1String("--only") && !a.isEmpty())
+            only = a.takeFirst();
         else if (o == QLatin1String("--keep"))
             keep = true;
         else {
             std::fprintf(stderr, "uso: bench_server_load [--notes N] [--runs R] [--guides G] "
-                                 "[--seconds S] [--database PATH] [--keep]\n");
+                                 "[--seconds S] [--database PATH] [--only load|calls|guides] "
+                                 "[--keep]\n");
             return 2;
         }
     }
@@ -419,7 +424,11 @@ int main(int argc, char** argv) {
         server.setProgram(binDir + QStringLiteral("/fis98100-server"));
         server.setArguments(
             {QStringLiteral("--database"), dbPath, QStringLiteral("--port"), QStringLiteral("0")});
-        server.setProcessChannelMode(QProcess::SeparateChannels);
+        // The log goes to a file: the figures below block the event loop for seconds, and a
+        // server writing into a full pipe would wait for it.
+        const QString logPath = work + QStringLiteral("/server.log");
+        QFile::remove(logPath);
+        server.setStandardErrorFile(logPath);
         server.start();
         QString log;
         static const QRegularExpression listening(QStringLiteral("escutando em [^:]+:(\\d+)"));
@@ -427,16 +436,15 @@ int main(int argc, char** argv) {
         wait.start();
         while (!listening.match(log).hasMatch() && wait.elapsed() < 60000 &&
                server.state() != QProcess::NotRunning) {
-            server.waitForReadyRead(200);
-            log += QString::fromUtf8(server.readAllStandardError());
+            QThread::msleep(100);
+            QFile f(logPath);
+            if (f.open(QIODevice::ReadOnly))
+                log = QString::fromUtf8(f.readAll());
         }
         if (!listening.match(log).hasMatch())
             throw EHostError(QStringLiteral("o servidor não subiu: %1").arg(log));
         const quint16 port = quint16(listening.match(log).captured(1).toInt());
         const qint64 serverPid = server.processId();
-        // The log is read as it comes, so that the server never waits on a full pipe.
-        QObject::connect(&server, &QProcess::readyReadStandardError, &server,
-                         [&server] { server.readAllStandardError(); });
 
         TNetConnection con;
         con.setPort(port);
@@ -457,7 +465,10 @@ int main(int argc, char** argv) {
         QList<double> callMs, loadMs, floorMs, ratios;
         qsizetype rows = 0, bytes = 0, floorRows = -1;
         qint64 serverPeak = 0, clientPeak = 0, clientLive = 0;
-        for (int r = 0; r < runs; ++r) {
+        const auto wanted = [&](const char* section) {
+            return only.isEmpty() || only == QLatin1String(section);
+        };
+        for (int r = 0; r < runs && wanted("load"); ++r) {
             QProcess floor;
             floor.setProgram(binDir + QStringLiteral("/bench_fetch_floor"));
             floor.setArguments({dbPath, script.fileName(), QStringLiteral("1")});
@@ -511,18 +522,22 @@ int main(int argc, char** argv) {
                 throw EHostError(QStringLiteral("GetParamFiscal sem resposta"));
             ::close(fd);
         }
-        double calls1, calls8, echo1, echo8;
-        {
-            TEchoServer echo(item.size());
-            echo1 = callsPerSecond(echo.port(), small, 1, seconds);
-            echo8 = callsPerSecond(echo.port(), small, 8, seconds);
+        double calls1 = 0, calls8 = 0, echo1 = 0, echo8 = 0;
+        if (wanted("calls")) {
+            {
+                TEchoServer echo(item.size());
+                echo1 = callsPerSecond(echo.port(), small, 1, seconds);
+                echo8 = callsPerSecond(echo.port(), small, 8, seconds);
+            }
+            calls1 = callsPerSecond(port, small, 1, seconds);
+            calls8 = callsPerSecond(port, small, 8, seconds);
         }
-        calls1 = callsPerSecond(port, small, 1, seconds);
-        calls8 = callsPerSecond(port, small, 8, seconds);
 
         // ---- guides
-        QSqlDatabase db = FisDb::openConnection(dbPath, QStringLiteral("bench"));
         const QString guideTax = QStringLiteral("01");
+        if (!wanted("guides"))
+            guides = 0;
+        QSqlDatabase db = FisDb::openConnection(dbPath, QStringLiteral("bench"));
         const QList<TOpenNote> open = openNotes(db, guideTax, guides * 2);
         if (open.size() < guides * 2)
             throw EHostError(QStringLiteral("notas em aberto insuficientes: %1").arg(open.size()));
@@ -533,8 +548,8 @@ int main(int argc, char** argv) {
         db = QSqlDatabase();
         QSqlDatabase::removeDatabase(QStringLiteral("bench"));
         int refused1 = 0, refused8 = 0;
-        const double guides1 = guidesPerSecond(port, first, 1, &refused1);
-        const double guides8 = guidesPerSecond(port, second, 8, &refused8);
+        const double guides1 = guides ? guidesPerSecond(port, first, 1, &refused1) : 0;
+        const double guides8 = guides ? guidesPerSecond(port, second, 8, &refused8) : 0;
 
         // isql-fb, same query, same database, output thrown away: for reference.
         QTemporaryFile isqlScript;
