@@ -507,6 +507,35 @@ void appendColumn(TCborOut& w, const TFbStatement& st, int i, const TPacketField
         w.text(v.sqldata + 2, len);
         return;
     }
+    if (field.type == TFieldType::Float && v.sqlscale < 0 &&
+        (type == SQL_INT64 || type == SQL_LONG || type == SQL_SHORT)) {
+        // Money: the same arithmetic as through the driver's value, without the variant.
+        qint64 x = 0;
+        if (type == SQL_INT64)
+            std::memcpy(&x, v.sqldata, sizeof x);
+        else if (type == SQL_LONG)
+            x = *reinterpret_cast<const qint32*>(v.sqldata);
+        else
+            x = *reinterpret_cast<const short*>(v.sqldata);
+        const double value = double(x) * std::pow(10.0, v.sqlscale);
+        w.real(double(std::llround(value * 100)) / 100);
+        return;
+    }
+    if (!replaced && type == SQL_TEXT && field.size > 0 &&
+        (field.type == TFieldType::String || field.type == TFieldType::FixedChar)) {
+        // CHAR padding beyond the field's size goes, as packetValue strips it; plain ASCII
+        // counts one character per byte.
+        int len = v.sqllen;
+        bool ascii = true;
+        for (int b = 0; b < len && ascii; ++b)
+            ascii = uchar(v.sqldata[b]) < 0x80;
+        if (ascii) {
+            while (len > field.size && v.sqldata[len - 1] == ' ')
+                --len;
+            w.text(v.sqldata, len);
+            return;
+        }
+    }
     if (field.type == TFieldType::DateTime && type == SQL_TYPE_DATE) {
         ISC_DATE day;
         std::memcpy(&day, v.sqldata, sizeof day);
