@@ -3,7 +3,9 @@
 // The floor under a GetNotaFiscal load: the same statement fetched with the Firebird client
 // calls alone (no Qt, no conversion), every column of every row read once from the fetch
 // buffers. One attachment, one read-only read-committed transaction, the statement prepared
-// once; each run executes and fetches it whole. Prints one line per run: "rows milliseconds".
+// once; each run executes and fetches it whole. Prints one line per run: "rows milliseconds
+// checksum peak-KiB", the last the process's peak resident memory so far (the embedded engine's
+// page cache and sort for the statement, which a server process carries as well).
 // The embedded engine takes its root from FIREBIRD, as the server does.
 #include <ibase.h>
 
@@ -14,6 +16,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <sys/resource.h>
 #include <vector>
 
 namespace {
@@ -115,7 +118,9 @@ int main(int argc, char** argv) {
         const double ms =
             std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0)
                 .count();
-        std::printf("%ld %.1f %lu\n", rows, ms, checksum % 1000);
+        rusage usage{};
+        getrusage(RUSAGE_SELF, &usage);
+        std::printf("%ld %.1f %lu %ld\n", rows, ms, checksum % 1000, usage.ru_maxrss);
         std::fflush(stdout);
     }
     isc_dsql_free_statement(st, &stmt, DSQL_drop);

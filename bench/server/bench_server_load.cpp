@@ -464,7 +464,7 @@ int main(int argc, char** argv) {
         // ---- the load, each run paired with the floor
         QList<double> callMs, loadMs, floorMs, ratios;
         qsizetype rows = 0, bytes = 0, floorRows = -1;
-        qint64 serverPeak = 0, clientPeak = 0, clientLive = 0;
+        qint64 serverPeak = 0, clientPeak = 0, clientLive = 0, floorPeak = 0;
         const auto wanted = [&](const char* section) {
             return only.isEmpty() || only == QLatin1String(section);
         };
@@ -480,6 +480,7 @@ int main(int argc, char** argv) {
                                      .arg(QString::fromUtf8(floor.readAllStandardError())));
             floorRows = f[0].toLongLong();
             floorMs << f[1].toDouble();
+            floorPeak = std::max(floorPeak, f.value(3).toLongLong() * 1024);
 
             resetPeak(serverPid);
             resetPeak(0);
@@ -609,6 +610,8 @@ int main(int argc, char** argv) {
             median(loadMs) / median(floorMs));
         row(QStringLiteral("memória de pico do servidor na carga"), mib(serverPeak), mib(bytes),
             double(serverPeak) / bytes);
+        row(QStringLiteral("  piso: o programa do piso, mesma consulta"), mib(floorPeak),
+            mib(bytes), double(floorPeak) / bytes);
         row(QStringLiteral("memória do servidor depois (ociosa antes: %1)").arg(mib(serverIdle)),
             mib(serverAfter), mib(serverIdle), double(serverAfter) / serverIdle);
         row(QStringLiteral("memória de pico do cliente na carga"), mib(clientPeak), mib(bytes),
