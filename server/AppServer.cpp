@@ -1,5 +1,6 @@
 #include "AppServer.h"
 
+#include "DataAccess.h"
 #include "Dispatcher.h"
 #include "Envelope.h"
 #include "FisDatabase.h"
@@ -85,13 +86,15 @@ public:
         : m_descriptor(descriptor), m_location(std::move(location)), m_limits(limits),
           m_security(security), m_reader(limits.maxRequest),
           m_connName(QStringLiteral("fis98100-client-%1").arg(number)),
-          m_dispatcher([this] { return database(); }, &m_session) {}
+          m_dispatcher([this] { return database(); }, &m_session) {
+        m_dispatcher.setKeepReadTransaction(true);
+    }
 
     ~TClientWorker() override {
         {
             QSqlDatabase db = QSqlDatabase::database(m_connName, false);
             if (db.isValid())
-                db.close();
+                FisServer::closeConnection(db);
         }
         if (QSqlDatabase::contains(m_connName))
             QSqlDatabase::removeDatabase(m_connName);
@@ -281,9 +284,12 @@ private:
             QElapsedTimer t;
             t.start();
             TDispatcher::TLog log;
-            const QCborMap answer = m_dispatcher.handle(item, log);
+            QByteArray answer = m_dispatcher.handleFrame(item, log, m_limits.maxAnswer);
             item = QCborValue();
-            send(answer, answer.value(FisProtocol::Key::Id));
+            if (answer.size() > LargeAnswer)
+                m_trimAfterWrite = true;
+            m_socket->write(answer);
+            answer = QByteArray();
             serverLog(QStringLiteral("[%1] %2 %3 ms %4")
                           .arg(m_peer, log.method)
                           .arg(t.elapsed())

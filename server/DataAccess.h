@@ -12,6 +12,7 @@
 #include <QVariant>
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <optional>
 
 namespace FisServer {
@@ -29,6 +30,13 @@ private:
 
 // Another transaction holds or changed the row, or took the unique key first. The text is the
 // same as for any other database failure, for when no retry catches it.
+// The database connection was lost (server shut down, network, attachment killed): the
+// connection is closed, and the next call opens a new one.
+class EConnectionLost : public EDbError {
+public:
+    using EDbError::EDbError;
+};
+
 class EConflict : public EDbError {
 public:
     EConflict(const QString& text, const QString& detail, bool duplicateKey)
@@ -52,9 +60,20 @@ QString sqlFailure(const QString& what);
 // "<driver text> <database text> [<statement>]": what the log keeps.
 QString sqlDetail(const QSqlQuery& q);
 
+class TFbSession;
+class TFbStatement;
+struct TFbStatus;
+
+// A statement of the connection: prepared once per connection and kept (see Session.h). Inside
+// a TTransaction it runs in that transaction; a plain SELECT outside one runs in the
+// connection's kept read-only transaction; anything else outside one runs through the driver
+// in a transaction of its own, as a single statement always did.
 class TQuery {
 public:
     TQuery(const QSqlDatabase& db, const QString& sql);
+    ~TQuery();
+    TQuery(const TQuery&) = delete;
+    TQuery& operator=(const TQuery&) = delete;
     TQuery& bind(const QVariant& v);
     // what names the step in the failure text ("ler a guia").
     void exec(const QString& what);
@@ -63,17 +82,24 @@ public:
     // exec and the first row of a statement that locks rows (SELECT ... WITH LOCK): waiting on
     // another transaction's lock beyond the call's deadline cancels it (ELockTimeout).
     bool execLocking(const QString& what);
-    QVariant value(int i) const { return m_q.value(i); }
-    QString text(int i) const { return m_q.value(i).toString(); }
-    int numRowsAffected() const { return m_q.numRowsAffected(); }
+    QVariant value(int i) const;
+    QString text(int i) const { return value(i).toString(); }
+    int numRowsAffected();
     // Closes the cursor, so that the next statement of the transaction starts clean.
-    void finish() { m_q.finish(); }
-    QSqlQuery& q() { return m_q; }
+    void finish();
+    // The prepared statement with the fetched row's buffers; null on the driver's path.
+    const TFbStatement* statement() const { return m_st; }
 
 private:
     [[noreturn]] void fail(const QString& what);
+    [[noreturn]] void failFb(const QString& what, const TFbStatus& status);
+    bool run(const QString& what);
     QSqlDatabase m_db;
-    QSqlQuery m_q;
+    QString m_sql;
+    QVariantList m_binds;
+    TFbStatement* m_st = nullptr;
+    std::unique_ptr<TFbStatement> m_unshared;
+    std::optional<QSqlQuery> m_q;
 };
 
 // An explicit transaction: commit is explicit, anything else rolls back when it goes.
@@ -87,7 +113,9 @@ public:
     void commit(const QString& failure);
 
 private:
-    QSqlDatabase& m_db;
+    TFbSession* m_session = nullptr;
+    quintptr m_tr = 0;
+    quintptr m_outer = 0;
     bool m_committed = false;
 };
 
@@ -97,6 +125,9 @@ class ELockTimeout : public EDbError {
 public:
     using EDbError::EDbError;
 };
+
+// Ends the connection's kept transaction and statements, then closes it.
+void closeConnection(QSqlDatabase& db);
 
 // How long one call may wait, over all its attempts, for the rows other transactions hold:
 // set once at start; 10 s by default.
@@ -142,7 +173,7 @@ TRetried<T> retryOnConflict(QSqlDatabase& db, const std::function<T(TTransaction
             return out;
         } catch (const ELockTimeout&) {
             out.lockTimedOut = true;
-            db.close();
+            closeConnection(db);
             return out;
         } catch (const EConflict&) {
             // The transaction rolled back as it went; try again while the bound lasts.
@@ -156,6 +187,32 @@ TRetried<T> retryOnConflict(QSqlDatabase& db, const std::function<T(TTransaction
 // Builds a packet from the query's rows, whose columns follow fields in order: texts lose the
 // padding of CHAR columns, money is exact to the centavo, dates become date-times.
 TDataPacket packetFrom(TQuery& q, const QList<TPacketField>& fields);
+
+// A packet written as CBOR as its rows come from the database, with the same bytes
+// TDataPacket::toCbor gives for the same rows. bytes starts with headroom free bytes, so that
+// the answer's envelope can be written in front of the packet without moving it.
+struct TStreamedPacket {
+    QByteArray bytes;
+    qsizetype headroom = 0;
+    qint64 rows = 0;
+    // The packet's size when it exceeded the limit (bytes then holds nothing).
+    qint64 oversized = 0;
+};
+// Replaces one text column's values on their way into the packet (GetNotaFiscal's operation
+// word).
+struct TColumnText {
+    int column = -1;
+    std::function<QString(const QString&)> map;
+};
+// Streams the query's rows as packetFrom would build them. A packet that grows past limit
+// bytes stops being kept; its rows are still read to tell its size.
+TStreamedPacket streamPacket(TQuery& q, const QList<TPacketField>& fields, qint64 limit,
+                             const TColumnText& replace = {});
+// The largest answer the running call may give (the connection's frame limit).
+qint64 answerLimit();
+void setAnswerLimit(qint64 bytes);
+// Room left in front of a streamed packet for the envelope.
+inline constexpr qsizetype PacketHeadroom = 64;
 
 // NULL of a text column, and a text that is NULL when empty.
 QVariant nullText();

@@ -3,9 +3,13 @@
 #include "Accounts.h"
 #include "DataAccess.h"
 #include "Envelope.h"
+#include "FbSession.h"
 #include "MethodTable.h"
 #include "Methods.h"
+#include "core/Frame.h"
+
 #include "Session.h"
+#include <cstring>
 
 #include "core/HostExceptions.h"
 
@@ -37,6 +41,11 @@ FisServer::TMethodResult run(FisProtocol::MethodId id, QSqlDatabase& db, QCborAr
         return FisServer::GetCodRecePad(db, args);
     }
     throw EHostError(QStringLiteral("Método sem implementação."));
+}
+
+bool isRead(FisProtocol::MethodId id) {
+    using M = FisProtocol::MethodId;
+    return id != M::setDarfDoc && id != M::GeraContaPagar;
 }
 
 } // namespace
@@ -159,6 +168,60 @@ QString TDispatcher::companyRefusal(QSqlDatabase& db, const TRequest& req,
 }
 
 QCborMap TDispatcher::handle(const QCborValue& request, TLog& log) {
+    return handle(request, log, nullptr);
+}
+
+QByteArray TDispatcher::tooLarge(const QCborValue& id, qint64 size, qint64 maxAnswer) {
+    return FisFrame::encode(
+        errorAnswer(id, QStringLiteral("A resposta (%1 bytes) excede o limite de %2 bytes; "
+                                       "restrinja o filtro.")
+                            .arg(size)
+                            .arg(maxAnswer)));
+}
+
+QByteArray TDispatcher::handleFrame(const QCborValue& request, TLog& log, qint64 maxAnswer) {
+    FisServer::setAnswerLimit(maxAnswer);
+    FisServer::TMethodResult streamed;
+    const QCborMap m = handle(request, log, &streamed);
+    const QCborValue id = m.value(Key::Id);
+    if (streamed.encoded.isEmpty() && !streamed.oversized) {
+        const QByteArray frame = FisFrame::encode(m);
+        return frame.size() - 4 > maxAnswer ? tooLarge(id, frame.size() - 4, maxAnswer) : frame;
+    }
+    // {id, result, refs} around the packet: the head in the room before it, refs after it.
+    QByteArray head;
+    {
+        QCborMap prefix;
+        prefix.insert(Key::Id, id);
+        prefix.insert(Key::Result, QCborValue());
+        head = QCborValue(prefix).toCbor();
+        head.chop(1);         // the placeholder result (undefined, one byte)
+        head[0] = char(0xa3); // three entries, refs included
+    }
+    QByteArray tail = QCborValue(Key::Refs).toCbor() + m.value(Key::Refs).toCbor();
+    const qint64 packet =
+        streamed.oversized ? streamed.oversized : streamed.encoded.size() - streamed.encodedAt;
+    const qint64 item = head.size() + packet + tail.size();
+    if (item > maxAnswer)
+        return tooLarge(id, item, maxAnswer);
+    QByteArray frame = std::move(streamed.encoded);
+    const qsizetype start = streamed.encodedAt - head.size() - 4;
+    Q_ASSERT(start >= 0);
+    char* d = frame.data() + start;
+    const quint32 len = quint32(item);
+    d[0] = char(len >> 24);
+    d[1] = char(len >> 16);
+    d[2] = char(len >> 8);
+    d[3] = char(len);
+    std::memcpy(d + 4, head.constData(), size_t(head.size()));
+    frame.append(tail);
+    // Dropping the front moves the data's start, not the data.
+    frame.remove(0, start);
+    return frame;
+}
+
+QCborMap TDispatcher::handle(const QCborValue& request, TLog& log,
+                             FisServer::TMethodResult* streamed) {
     log.method = QStringLiteral("-");
     if (request.isMap() && request.toMap().value(Key::Id).isInteger() &&
         request.toMap()
@@ -186,6 +249,15 @@ QCborMap TDispatcher::handle(const QCborValue& request, TLog& log) {
             e.text());
     };
     QSqlDatabase db;
+    // The connection's read-only transaction ends with the call unless the server keeps it.
+    struct TEndRead {
+        QSqlDatabase& db;
+        bool keep;
+        ~TEndRead() {
+            if (!keep && db.isValid())
+                FisServer::endReadTransaction(db);
+        }
+    } endRead{db, m_keepRead};
     FisServer::TAccount clerk;
     if (m_session) {
         // Before the clerk is known nothing else of the request is looked at: a caller without
@@ -197,7 +269,17 @@ QCborMap TDispatcher::handle(const QCborValue& request, TLog& log) {
         }
         try {
             db = m_database();
-            if (const QString why = m_session->admit(db, clerk); !why.isEmpty()) {
+            QString why;
+            try {
+                why = m_session->admit(db, clerk);
+            } catch (const EHostError&) {
+                // Most likely the attachment is gone (killed, database restarted): the account is
+                // read once more on a new one.
+                FisServer::dropLostConnection(db);
+                db = m_database();
+                why = m_session->admit(db, clerk);
+            }
+            if (!why.isEmpty()) {
                 QCborMap m = refuse(why);
                 m.insert(FisProtocol::Session::NeedLogin, true);
                 return m;
@@ -219,14 +301,50 @@ QCborMap TDispatcher::handle(const QCborValue& request, TLog& log) {
     }
     log.clerk = clerk.name;
     const FisServer::TClerkScope scope(clerk.name);
+    // A lost database connection is closed, so that the next call opens a new one; a read runs
+    // again once on it at once, a write answers the failure (its commit may have happened).
+    auto runOnce = [&](const TRequest& r, QSqlDatabase& d) {
+        const QCborArray sent = r.args;
+        try {
+            return run(r.method->id, d, req.args);
+        } catch (const FisServer::EConnectionLost&) {
+            FisServer::dropLostConnection(d);
+            if (!isRead(r.method->id))
+                throw;
+        }
+        req.args = sent;
+        try {
+            d = m_database();
+        } catch (const EHostError& e) {
+            throw FisServer::EDbError(
+                QStringLiteral("%1: o banco de dados do servidor de aplicação está indisponível.")
+                    .arg(r.method->name),
+                e.text());
+        }
+        return run(r.method->id, d, req.args);
+    };
     try {
-        const FisServer::TMethodResult result = run(req.method->id, db, req.args);
+        FisServer::TMethodResult result = runOnce(req, db);
         QCborMap refs;
         for (int i : req.method->byRefIndexes())
             refs.insert(qint64(i), req.args[i]);
         QCborMap m;
         m.insert(Key::Id, req.id);
-        m.insert(Key::Result, result.value);
+        if (streamed && (!result.encoded.isEmpty() || result.oversized)) {
+            streamed->encoded = std::move(result.encoded);
+            streamed->encodedAt = result.encodedAt;
+            streamed->oversized = result.oversized;
+            m.insert(Key::Result, QCborValue());
+        } else if (!result.encoded.isEmpty()) {
+            m.insert(Key::Result, QCborValue::fromCbor(result.encoded.mid(result.encodedAt)));
+        } else if (result.oversized) {
+            throw EHostError(QStringLiteral("A resposta (%1 bytes) excede o limite de %2 bytes; "
+                                            "restrinja o filtro.")
+                                 .arg(result.oversized)
+                                 .arg(FisServer::answerLimit()));
+        } else {
+            m.insert(Key::Result, result.value);
+        }
         m.insert(Key::Refs, refs);
         log.outcome = result.outcome();
         return m;

@@ -14,6 +14,7 @@ struct MethodSpec;
 namespace FisServer {
 class TSession;
 struct TAccount;
+struct TMethodResult;
 } // namespace FisServer
 
 class TDispatcher {
@@ -32,10 +33,22 @@ public:
     };
 
     QCborMap handle(const QCborValue& request, TLog& log);
+    // Whether the connection's read-only transaction stays open between calls (the server's
+    // own connections, which it closes itself); otherwise every call ends it, so that whoever
+    // owns the connection can close it.
+    void setKeepReadTransaction(bool on) { m_keepRead = on; }
+    // The answer as a whole frame (length and item), no larger than maxAnswer bytes of item: a
+    // streamed packet goes into the frame where it lies, without another copy.
+    QByteArray handleFrame(const QCborValue& request, TLog& log, qint64 maxAnswer);
+    static QByteArray tooLarge(const QCborValue& id, qint64 size, qint64 maxAnswer);
 
     static QCborMap errorAnswer(const QCborValue& id, const QString& text);
 
 private:
+    // streamed, when given, takes a result that came encoded; otherwise it is decoded into the
+    // map.
+    QCborMap handle(const QCborValue& request, TLog& log, FisServer::TMethodResult* streamed);
+
     struct TRequest {
         QCborValue id;
         const FisProtocol::MethodSpec* method = nullptr;
@@ -51,4 +64,5 @@ private:
 
     std::function<QSqlDatabase()> m_database;
     FisServer::TSession* m_session;
+    bool m_keepRead = false;
 };

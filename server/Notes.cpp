@@ -191,13 +191,23 @@ TMethodResult GetNotaFiscal(QSqlDatabase& db, QCborArray& args) {
     for (const QVariant& v : query.binds)
         q.bind(v);
     q.exec(QStringLiteral("ler as notas fiscais"));
-    TDataPacket p = packetFrom(q, FisProtocol::notaFiscalFields());
     // The worksheet shows the operation as a word; its first letter is still the kind.
-    const int op = p.indexOf(QStringLiteral("IDENTRSAIDOP"));
-    for (QVariantList& row : p.rows)
-        row[op] = row[op].toString() == QLatin1String("E") ? QStringLiteral("Entrada")
-                                                           : QStringLiteral("Saída");
-    return TMethodResult::rows(p);
+    const QList<TPacketField>& fields = FisProtocol::notaFiscalFields();
+    TColumnText word;
+    for (int i = 0; i < fields.size(); ++i)
+        if (fields[i].name == QLatin1String("IDENTRSAIDOP"))
+            word.column = i;
+    word.map = [](const QString& kind) {
+        return kind == QLatin1String("E") ? QStringLiteral("Entrada") : QStringLiteral("Saída");
+    };
+    // The rows go straight into the answer's bytes: a large list costs its frame and no more.
+    TStreamedPacket p = streamPacket(q, fields, answerLimit(), word);
+    TMethodResult r;
+    r.summary = QStringLiteral("ok %1 linhas").arg(p.rows);
+    r.oversized = p.oversized;
+    r.encoded = std::move(p.bytes);
+    r.encodedAt = p.headroom;
+    return r;
 }
 
 } // namespace FisServer

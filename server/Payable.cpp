@@ -21,7 +21,10 @@ TMethodResult answer(const QString& kind, const QString& key, const QString& gui
     TDataPacket p;
     p.fields = FisProtocol::resultFields();
     p.rows.append({kind, key, QStringLiteral("01")});
-    return {QCborArray{p.toCbor(), guiaEmit, checked}, kind + QLatin1Char(' ') + key, {}};
+    TMethodResult r;
+    r.value = QCborArray{p.toCbor(), guiaEmit, checked};
+    r.summary = kind + QLatin1Char(' ') + key;
+    return r;
 }
 
 TMethodResult issued(const TPayable& p) {

@@ -1,27 +1,51 @@
-// bench_server_load [--notes N] [--database PATH] [--runs R] [--keep]
+// bench_server_load [--notes N] [--database PATH] [--runs R] [--guides G] [--seconds S]
+//                   [--only load|calls|guides] [--keep]
 //
 // Makes (or reuses) a demo database big enough that one company's notes for one tax exceed
-// 100,000, starts fis98100-server on it, and measures:
-//   - GetNotaFiscal through the connection (server query, packet, frame, transfer),
-//   - loading the answer into a TClientDataSet (decode + SetData),
-//   - isql-fb fetching the same rows with the same query from the same database.
+// 100,000, starts fis98100-server on it, and prints side by side what each figure costs and the
+// floor measured beside it in the same run:
+//   - GetNotaFiscal of company 01 / tax 05 into a TClientDataSet, in runs paired with
+//     bench_fetch_floor fetching the same rows with the Firebird client calls alone;
+//   - the server's and the client's peak memory for that load, against the frame;
+//   - GetParamFiscal calls per second on 1 and 8 connections, against a loopback echo of frames
+//     of the same sizes;
+//   - guides issued per second (setDarfDoc + GeraContaPagar) with 1 and 8 clients, forced
+//     writes on, as the database is created;
+//   - isql-fb fetching the same rows, for reference.
 #include "Connection.h"
 #include "DataSet.h"
 #include "Fis98100Contracts.h"
 #include "FisDatabase.h"
+#include "MethodTable.h"
+#include "core/Envelope.h"
+#include "core/Frame.h"
 #include "core/HostExceptions.h"
+#include "core/Services.h"
+#include "issuing/DarfBarcode.h"
 
+#include <QCborArray>
+#include <QCborMap>
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSqlError>
 #include <QSqlQuery>
-#include <QStandardPaths>
 #include <QTemporaryFile>
+#include <QThread>
 #include <algorithm>
+#include <arpa/inet.h>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -52,6 +76,299 @@ QString noteSql(const QString& company, const QString& tax) {
         .arg(company, tax);
 }
 
+// A figure of /proc/PID/status in bytes (VmRSS, VmHWM).
+qint64 procKb(qint64 pid, const char* key) {
+    QFile f(pid ? QStringLiteral("/proc/%1/status").arg(pid) : QStringLiteral("/proc/self/status"));
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : f.readAll().split('\n'))
+        if (line.startsWith(key))
+            return line.mid(qstrlen(key) + 1).trimmed().split(' ').value(0).toLongLong() * 1024;
+    return -1;
+}
+
+// Starts the peak over (the kernel's high-water mark of resident memory).
+void resetPeak(qint64 pid) {
+    QFile f(pid ? QStringLiteral("/proc/%1/clear_refs").arg(pid)
+                : QStringLiteral("/proc/self/clear_refs"));
+    if (f.open(QIODevice::WriteOnly))
+        f.write("5");
+}
+
+QString mib(qint64 bytes) {
+    return QStringLiteral("%1 MiB").arg(bytes / 1048576.0, 0, 'f', 1);
+}
+
+// ---- frames over a plain blocking socket: the cost of the server, not of a client library
+
+int connectTo(quint16 port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    int one = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    return fd;
+}
+
+bool sendAll(int fd, const char* p, qsizetype n) {
+    while (n > 0) {
+        const ssize_t w = ::send(fd, p, size_t(n), MSG_NOSIGNAL);
+        if (w <= 0)
+            return false;
+        p += w;
+        n -= w;
+    }
+    return true;
+}
+
+bool recvAll(int fd, char* p, qsizetype n) {
+    while (n > 0) {
+        const ssize_t r = ::recv(fd, p, size_t(n), 0);
+        if (r <= 0)
+            return false;
+        p += r;
+        n -= r;
+    }
+    return true;
+}
+
+// Sends a frame and reads the answer frame's item bytes.
+bool roundTrip(int fd, const QByteArray& frame, QByteArray& item) {
+    if (!sendAll(fd, frame.constData(), frame.size()))
+        return false;
+    uchar len[4];
+    if (!recvAll(fd, reinterpret_cast<char*>(len), 4))
+        return false;
+    item.resize(qsizetype(len[0]) << 24 | len[1] << 16 | len[2] << 8 | len[3]);
+    return recvAll(fd, item.data(), item.size());
+}
+
+QByteArray request(qint64 id, const QString& method, const QCborArray& args) {
+    QCborMap m;
+    m.insert(FisProtocol::Key::Id, id);
+    m.insert(FisProtocol::Key::Object, QString::fromLatin1(FisProtocol::ObjectName));
+    m.insert(FisProtocol::Key::Method, method);
+    m.insert(FisProtocol::Key::Args, args);
+    return FisFrame::encode(m);
+}
+
+// A loopback server that answers every frame with a frame of answerBytes: the floor of a round
+// trip of a small call.
+class TEchoServer {
+public:
+    explicit TEchoServer(qsizetype answerBytes) : m_answer(answerBytes + 4, 'x') {
+        const quint32 n = quint32(answerBytes);
+        m_answer[0] = char(n >> 24);
+        m_answer[1] = char(n >> 16);
+        m_answer[2] = char(n >> 8);
+        m_answer[3] = char(n);
+        m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(m_fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        ::listen(m_fd, 64);
+        socklen_t len = sizeof a;
+        getsockname(m_fd, reinterpret_cast<sockaddr*>(&a), &len);
+        m_port = ntohs(a.sin_port);
+        m_accept = std::thread([this] {
+            for (;;) {
+                const int c = ::accept(m_fd, nullptr, nullptr);
+                if (c < 0)
+                    return;
+                int one = 1;
+                setsockopt(c, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+                std::thread([this, c] {
+                    uchar len[4];
+                    QByteArray body;
+                    while (recvAll(c, reinterpret_cast<char*>(len), 4)) {
+                        body.resize(qsizetype(len[0]) << 24 | len[1] << 16 | len[2] << 8 | len[3]);
+                        if (!recvAll(c, body.data(), body.size()) ||
+                            !sendAll(c, m_answer.constData(), m_answer.size()))
+                            break;
+                    }
+                    ::close(c);
+                }).detach();
+            }
+        });
+    }
+    ~TEchoServer() {
+        ::shutdown(m_fd, SHUT_RDWR);
+        ::close(m_fd);
+        m_accept.join();
+    }
+    quint16 port() const { return m_port; }
+
+private:
+    QByteArray m_answer;
+    int m_fd = -1;
+    quint16 m_port = 0;
+    std::thread m_accept;
+};
+
+// Round trips per second of frame on connections connections for seconds.
+double callsPerSecond(quint16 port, const QByteArray& frame, int connections, double seconds) {
+    std::atomic<qint64> done{0};
+    std::atomic<bool> failed{false};
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    QList<std::thread*> threads;
+    QElapsedTimer t;
+    t.start();
+    for (int c = 0; c < connections; ++c)
+        threads << new std::thread([&] {
+            const int fd = connectTo(port);
+            QByteArray item;
+            while (fd >= 0 && std::chrono::steady_clock::now() < end) {
+                if (!roundTrip(fd, frame, item)) {
+                    failed = true;
+                    break;
+                }
+                ++done;
+            }
+            if (fd >= 0)
+                ::close(fd);
+        });
+    for (std::thread* th : threads) {
+        th->join();
+        delete th;
+    }
+    if (failed)
+        throw EHostError(QStringLiteral("uma conexão caiu durante a medida"));
+    return done / (t.nsecsElapsed() / 1e9);
+}
+
+// ---- issuing
+
+struct TOpenNote {
+    QString filial, lancto, empresa, ie, im, es, serie;
+    QDate ent;
+    double valor = 0;
+};
+
+QList<TOpenNote> openNotes(QSqlDatabase& db, const QString& tax, int count) {
+    QSqlQuery q(db);
+    q.setForwardOnly(true);
+    const QString sql =
+        QStringLiteral("SELECT FIRST %1 n.CDFILIAL, n.NRLANCTONF, n.CDEMPRESA, n.CDINSCESTA,"
+                       " n.CDINSCMUNI, n.IDENTRSAIDOP, n.CDSERIE, n.DTENTRSAID, i.VRIMPOSTONF"
+                       " FROM IMPOSTONF i JOIN NOTAFISCAL n ON n.CDFILIAL = i.CDFILIAL"
+                       " AND n.NRLANCTONF = i.NRLANCTONF"
+                       " WHERE i.CDIMPOSTONFE = '%2' AND i.IDSTATUSGUIA = 'N'"
+                       " AND i.VRIMPOSTONF > 0")
+            .arg(count)
+            .arg(tax);
+    if (!q.exec(sql))
+        throw EHostError(QStringLiteral("notas em aberto: ") + q.lastError().text());
+    QList<TOpenNote> out;
+    while (q.next())
+        out << TOpenNote{q.value(0).toString(), q.value(1).toString(), q.value(2).toString(),
+                         q.value(3).toString(), q.value(4).toString(), q.value(5).toString(),
+                         q.value(6).toString(), q.value(7).toDate(),   q.value(8).toDouble()};
+    return out;
+}
+
+// The two frames that issue one note's guide, as the screen sends them.
+struct TIssueFrames {
+    QByteArray save, issue;
+};
+
+TIssueFrames issueFrames(QSqlDatabase& db, const TOpenNote& n, const QString& tax) {
+    static QHash<QString, QString> registrations;
+    QSqlQuery q(db);
+    TDarfInput in;
+    in.VRIMPOSTONF = n.valor;
+    in.VRMULTAGUIA = 0.0;
+    in.VRJUROGUIA = 0.0;
+    in.DTVENCGUIA = QDate(2026, 9, 30);
+    in.DTENTRSAID = n.ent;
+    in.CDRECEGUIA = QStringLiteral("5123");
+    if (q.exec(QStringLiteral("SELECT DTREFVENCDARF, DTREFPAGDARF FROM PARAMFISCAL")) && q.next()) {
+        in.DTREFVENCDARF = q.value(0).toDate();
+        in.DTREFPAGDARF = q.value(1).toDate();
+    }
+    if (!registrations.contains(n.empresa) &&
+        q.exec(QStringLiteral("SELECT NRINSJUREMPR FROM EMPRESA WHERE CDEMPRESA = '%1'")
+                   .arg(n.empresa)) &&
+        q.next())
+        registrations.insert(n.empresa, q.value(0).toString());
+    q.finish();
+    in.NRINSJUREMPR = registrations.value(n.empresa);
+    const TDarfBarcode darf = MontaBarraDarf(in);
+    const QDateTime venc(QDate(2026, 9, 30), QTime(0, 0));
+    TDataPacket p;
+    p.fields = Fis98100::ContaPagarFields();
+    p.rows.append({n.filial,
+                   n.lancto,
+                   QStringLiteral("N"),
+                   0.0,
+                   0.0,
+                   venc,
+                   n.ie,
+                   n.im,
+                   QVariant(),
+                   QStringLiteral("123"),
+                   QVariant(),
+                   1000.0,
+                   RoundDec(n.valor, 2),
+                   QStringLiteral("5123"),
+                   venc,
+                   n.es,
+                   QStringLiteral("C"),
+                   n.serie,
+                   darf.STLINHADIGI,
+                   darf.STBARRAGUIA,
+                   n.filial});
+    TIssueFrames f;
+    f.save = request(1, QStringLiteral("setDarfDoc"),
+                     {n.filial, n.lancto, tax, QStringLiteral("N"), 0.0, 0.0,
+                      QStringLiteral("30/09/2026"), QStringLiteral("Guia de teste"), QString(),
+                      QStringLiteral("5123")});
+    f.issue = request(2, QStringLiteral("GeraContaPagar"),
+                      {n.empresa, tax, p.toCbor(), darf.STBARRAGUIA, darf.STLINHADIGI,
+                       QStringLiteral("Guia de teste")});
+    return f;
+}
+
+bool issuedOk(const QByteArray& item) {
+    const QCborValue result = QCborValue::fromCbor(item).toMap().value(FisProtocol::Key::Result);
+    if (!result.isArray())
+        return false;
+    const TDataPacket p = TDataPacket::fromCbor(result.toArray().at(0));
+    return !p.rows.isEmpty() && p.rows[0].value(1).toString() == QLatin1String("CONTAPAGAR_OK");
+}
+
+// Guides per second with clients connections, each issuing its share of frames in turn.
+double guidesPerSecond(quint16 port, const QList<TIssueFrames>& frames, int clients, int* refused) {
+    std::atomic<int> bad{0};
+    QList<std::thread*> threads;
+    QElapsedTimer t;
+    t.start();
+    for (int c = 0; c < clients; ++c)
+        threads << new std::thread([&, c] {
+            const int fd = connectTo(port);
+            QByteArray item;
+            for (qsizetype i = c; fd >= 0 && i < frames.size(); i += clients) {
+                if (!roundTrip(fd, frames[i].save, item) || !roundTrip(fd, frames[i].issue, item) ||
+                    !issuedOk(item))
+                    ++bad;
+            }
+            if (fd >= 0)
+                ::close(fd);
+        });
+    for (std::thread* th : threads) {
+        th->join();
+        delete th;
+    }
+    *refused = bad;
+    return frames.size() / (t.nsecsElapsed() / 1e9);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -59,7 +376,9 @@ int main(int argc, char** argv) {
     QStringList a = app.arguments().mid(1);
     int notes = 330000;
     int runs = 3;
-    QString dbPath;
+    int guides = 400;
+    double seconds = 3;
+    QString dbPath, only;
     bool keep = false;
     while (!a.isEmpty()) {
         const QString o = a.takeFirst();
@@ -67,14 +386,20 @@ int main(int argc, char** argv) {
             notes = a.takeFirst().toInt();
         else if (o == QLatin1String("--runs") && !a.isEmpty())
             runs = std::max(1, a.takeFirst().toInt());
+        else if (o == QLatin1String("--guides") && !a.isEmpty())
+            guides = std::max(8, a.takeFirst().toInt());
+        else if (o == QLatin1String("--seconds") && !a.isEmpty())
+            seconds = std::max(0.5, a.takeFirst().toDouble());
         else if (o == QLatin1String("--database") && !a.isEmpty())
             dbPath = a.takeFirst();
+        else if (o == QLatin1String("--only") && !a.isEmpty())
+            only = a.takeFirst();
         else if (o == QLatin1String("--keep"))
             keep = true;
         else {
-            std::fprintf(
-                stderr,
-                "uso: bench_server_load [--notes N] [--runs R] [--database PATH] [--keep]\n");
+            std::fprintf(stderr, "uso: bench_server_load [--notes N] [--runs R] [--guides G] "
+                                 "[--seconds S] [--database PATH] [--only load|calls|guides] "
+                                 "[--keep]\n");
             return 2;
         }
     }
@@ -99,7 +424,11 @@ int main(int argc, char** argv) {
         server.setProgram(binDir + QStringLiteral("/fis98100-server"));
         server.setArguments(
             {QStringLiteral("--database"), dbPath, QStringLiteral("--port"), QStringLiteral("0")});
-        server.setProcessChannelMode(QProcess::SeparateChannels);
+        // The log goes to a file: the figures below block the event loop for seconds, and a
+        // server writing into a full pipe would wait for it.
+        const QString logPath = work + QStringLiteral("/server.log");
+        QFile::remove(logPath);
+        server.setStandardErrorFile(logPath);
         server.start();
         QString log;
         static const QRegularExpression listening(QStringLiteral("escutando em [^:]+:(\\d+)"));
@@ -107,12 +436,15 @@ int main(int argc, char** argv) {
         wait.start();
         while (!listening.match(log).hasMatch() && wait.elapsed() < 60000 &&
                server.state() != QProcess::NotRunning) {
-            server.waitForReadyRead(200);
-            log += QString::fromUtf8(server.readAllStandardError());
+            QThread::msleep(100);
+            QFile f(logPath);
+            if (f.open(QIODevice::ReadOnly))
+                log = QString::fromUtf8(f.readAll());
         }
         if (!listening.match(log).hasMatch())
             throw EHostError(QStringLiteral("o servidor não subiu: %1").arg(log));
-        const int port = listening.match(log).captured(1).toInt();
+        const quint16 port = quint16(listening.match(log).captured(1).toInt());
+        const qint64 serverPid = server.processId();
 
         TNetConnection con;
         con.setPort(port);
@@ -121,78 +453,186 @@ int main(int argc, char** argv) {
 
         // The server opens its database connection at the first call; keep that out of the figures.
         CheckResultServ(GetParamFiscal(con), true, 0);
+        app.processEvents();
+        const qint64 serverIdle = procKb(serverPid, "VmRSS:");
 
-        QList<double> callMs, loadMs, isqlMs;
-        qsizetype rows = 0, bytes = 0;
-        for (int r = 0; r < runs; ++r) {
+        QTemporaryFile script;
+        script.open();
+        script.write(noteSql(company, tax).toUtf8());
+        script.flush();
+
+        // ---- the load, each run paired with the floor
+        QList<double> callMs, loadMs, floorMs, ratios;
+        qsizetype rows = 0, bytes = 0, floorRows = -1;
+        qint64 serverPeak = 0, clientPeak = 0, clientLive = 0, floorPeak = 0;
+        const auto wanted = [&](const char* section) {
+            return only.isEmpty() || only == QLatin1String(section);
+        };
+        for (int r = 0; r < runs && wanted("load"); ++r) {
+            QProcess floor;
+            floor.setProgram(binDir + QStringLiteral("/bench_fetch_floor"));
+            floor.setArguments({dbPath, script.fileName(), QStringLiteral("1")});
+            floor.start();
+            floor.waitForFinished(-1);
+            const QList<QByteArray> f = floor.readAllStandardOutput().trimmed().split(' ');
+            if (floor.exitCode() != 0 || f.size() < 2)
+                throw EHostError(QStringLiteral("bench_fetch_floor falhou: %1")
+                                     .arg(QString::fromUtf8(floor.readAllStandardError())));
+            floorRows = f[0].toLongLong();
+            floorMs << f[1].toDouble();
+            floorPeak = std::max(floorPeak, f.value(3).toLongLong() * 1024);
+
+            resetPeak(serverPid);
+            resetPeak(0);
+            const qint64 clientBefore = procKb(0, "VmRSS:");
             QString flag = QStringLiteral("T"), series, tipos, insc;
             QElapsedTimer t;
             t.start();
-            const TServerAnswer ans = GetNotaFiscal(con, company, QString(), QString(), flag,
-                                                    series, tipos, {}, {}, {}, {}, insc, tax);
+            TServerAnswer ans = GetNotaFiscal(con, company, QString(), QString(), flag, series,
+                                              tipos, {}, {}, {}, {}, insc, tax);
             callMs << t.nsecsElapsed() / 1e6;
-            const QCborValue payload = CheckResultServ(ans, true, 0);
+            QCborValue payload = CheckResultServ(ans, true, 0);
             bytes = payload.toCbor().size();
             t.restart();
-            TClientDataSet cds;
-            cds.SetData(payload);
-            loadMs << t.nsecsElapsed() / 1e6;
-            rows = cds.RecordCount();
+            {
+                TClientDataSet cds;
+                cds.SetData(payload);
+                payload = QCborValue();
+                ans = TServerAnswer();
+                loadMs << t.nsecsElapsed() / 1e6;
+                rows = cds.RecordCount();
+                clientLive = std::max(clientLive, procKb(0, "VmRSS:") - clientBefore);
+            }
+            clientPeak = std::max(clientPeak, procKb(0, "VmHWM:") - clientBefore);
+            serverPeak = std::max(serverPeak, procKb(serverPid, "VmHWM:") - serverIdle);
+            ratios << (callMs.last() + loadMs.last()) / floorMs.last();
+        }
+        // The server hands its memory back once the answer has gone out.
+        QElapsedTimer settle;
+        settle.start();
+        while (settle.elapsed() < 2500)
+            app.processEvents(QEventLoop::AllEvents, 100);
+        const qint64 serverAfter = procKb(serverPid, "VmRSS:");
+
+        // ---- small calls against the echo floor
+        QByteArray item;
+        const QByteArray small = request(7, QStringLiteral("GetParamFiscal"), {});
+        {
+            const int fd = connectTo(port);
+            if (fd < 0 || !roundTrip(fd, small, item))
+                throw EHostError(QStringLiteral("GetParamFiscal sem resposta"));
+            ::close(fd);
+        }
+        double calls1 = 0, calls8 = 0, echo1 = 0, echo8 = 0;
+        if (wanted("calls")) {
+            {
+                TEchoServer echo(item.size());
+                echo1 = callsPerSecond(echo.port(), small, 1, seconds);
+                echo8 = callsPerSecond(echo.port(), small, 8, seconds);
+            }
+            calls1 = callsPerSecond(port, small, 1, seconds);
+            calls8 = callsPerSecond(port, small, 8, seconds);
         }
 
-        // isql-fb, same query, same database, output thrown away.
-        QTemporaryFile script;
-        script.open();
-        script.write(QStringLiteral("SET HEADING OFF;\nSET COUNT ON;\n%1;\n")
-                         .arg(noteSql(company, tax))
-                         .toUtf8());
-        script.flush();
-        qsizetype isqlRows = -1;
-        for (int r = 0; r < runs; ++r) {
-            QProcess isql;
-            isql.setProgram(QStringLiteral("isql-fb"));
-            isql.setArguments({QStringLiteral("-q"), QStringLiteral("-ch"), QStringLiteral("UTF8"),
-                               QStringLiteral("-u"), QStringLiteral("SYSDBA"), QStringLiteral("-p"),
-                               QStringLiteral("masterkey"), dbPath, QStringLiteral("-i"),
-                               script.fileName()});
-            QElapsedTimer t;
-            t.start();
-            isql.start();
-            isql.waitForFinished(-1); // QProcess keeps draining the pipe meanwhile
-            const QByteArray out = isql.readAllStandardOutput();
-            isqlMs << t.nsecsElapsed() / 1e6;
-            const auto m = QRegularExpression(QStringLiteral("Records affected: (\\d+)"))
-                               .match(QString::fromUtf8(out));
-            isqlRows = m.hasMatch() ? m.captured(1).toLongLong() : -1;
-            if (isql.exitCode() != 0)
-                throw EHostError(QStringLiteral("isql-fb falhou: %1")
-                                     .arg(QString::fromUtf8(isql.readAllStandardError())));
-        }
+        // ---- guides
+        const QString guideTax = QStringLiteral("01");
+        if (!wanted("guides"))
+            guides = 0;
+        QSqlDatabase db = FisDb::openConnection(dbPath, QStringLiteral("bench"));
+        const QList<TOpenNote> open = openNotes(db, guideTax, guides * 2);
+        if (open.size() < guides * 2)
+            throw EHostError(QStringLiteral("notas em aberto insuficientes: %1").arg(open.size()));
+        QList<TIssueFrames> first, second;
+        for (int i = 0; i < open.size(); ++i)
+            (i < guides ? first : second) << issueFrames(db, open[i], guideTax);
+        db.close();
+        db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(QStringLiteral("bench"));
+        int refused1 = 0, refused8 = 0;
+        const double guides1 = guides ? guidesPerSecond(port, first, 1, &refused1) : 0;
+        const double guides8 = guides ? guidesPerSecond(port, second, 8, &refused8) : 0;
+
+        // isql-fb, same query, same database, output thrown away: for reference.
+        QTemporaryFile isqlScript;
+        isqlScript.open();
+        isqlScript.write(QStringLiteral("SET HEADING OFF;\nSET COUNT ON;\n%1;\n")
+                             .arg(noteSql(company, tax))
+                             .toUtf8());
+        isqlScript.flush();
+        QProcess isql;
+        isql.setProgram(QStringLiteral("isql-fb"));
+        isql.setArguments({QStringLiteral("-q"), QStringLiteral("-ch"), QStringLiteral("UTF8"),
+                           QStringLiteral("-u"), QStringLiteral("SYSDBA"), QStringLiteral("-p"),
+                           QStringLiteral("masterkey"), dbPath, QStringLiteral("-i"),
+                           isqlScript.fileName()});
+        QElapsedTimer it;
+        it.start();
+        isql.start();
+        isql.waitForFinished(-1);
+        const double isqlMs = it.nsecsElapsed() / 1e6;
+
         con.setConnected(false);
         server.terminate();
         server.waitForFinished(10000);
         if (!keep && !qEnvironmentVariableIsEmpty("FIS_BENCH_DROP"))
             QFile::remove(dbPath);
 
+        const double total = median(callMs) + median(loadMs);
         say(QStringLiteral("Banco: %1 (%2 notas no total; raiz Firebird %3)")
                 .arg(dbPath)
                 .arg(notes)
                 .arg(root));
-        say(QStringLiteral("Linhas: GetNotaFiscal empresa %1 imposto %2 -> %3 notas (isql-fb: %4); "
-                           "pacote %5 MB")
+        say(QStringLiteral("GetNotaFiscal empresa %1 imposto %2: %3 notas (piso: %4); quadro %5")
                 .arg(company, tax)
                 .arg(rows)
-                .arg(isqlRows)
-                .arg(bytes / 1048576.0, 0, 'f', 1));
-        say(QStringLiteral("Mediana de %1 execuções:").arg(runs));
-        say(QStringLiteral("  GetNotaFiscal (servidor + transferência)   %1 ms")
-                .arg(median(callMs), 0, 'f', 0));
-        say(QStringLiteral("  carga no TClientDataSet (SetData)          %1 ms")
-                .arg(median(loadMs), 0, 'f', 0));
-        say(QStringLiteral("  total até o dataset                        %1 ms")
-                .arg(median(callMs) + median(loadMs), 0, 'f', 0));
-        say(QStringLiteral("  isql-fb, mesma consulta, saída descartada  %1 ms")
-                .arg(median(isqlMs), 0, 'f', 0));
+                .arg(floorRows)
+                .arg(mib(bytes)));
+        say(QStringLiteral("%1 | %2 | %3 | %4")
+                .arg(QStringLiteral("Medida"), -44)
+                .arg(QStringLiteral("Agora"), 14)
+                .arg(QStringLiteral("Piso"), 14)
+                .arg(QStringLiteral("Razão"), 8));
+        auto row = [](const QString& what, const QString& now, const QString& floor, double ratio) {
+            say(QStringLiteral("%1 | %2 | %3 | %4")
+                    .arg(what, -44)
+                    .arg(now, 14)
+                    .arg(floor, 14)
+                    .arg(QStringLiteral("%1x").arg(ratio, 0, 'f', 2), 8));
+        };
+        row(QStringLiteral("carga até o dataset (mediana de %1, pareada)").arg(runs),
+            QStringLiteral("%1 ms").arg(total, 0, 'f', 0),
+            QStringLiteral("%1 ms").arg(median(floorMs), 0, 'f', 0), median(ratios));
+        row(QStringLiteral("  dos quais GetNotaFiscal (servidor + rede)"),
+            QStringLiteral("%1 ms").arg(median(callMs), 0, 'f', 0), QString(),
+            median(callMs) / median(floorMs));
+        row(QStringLiteral("  dos quais SetData no dataset"),
+            QStringLiteral("%1 ms").arg(median(loadMs), 0, 'f', 0), QString(),
+            median(loadMs) / median(floorMs));
+        row(QStringLiteral("memória de pico do servidor na carga"), mib(serverPeak), mib(bytes),
+            double(serverPeak) / bytes);
+        row(QStringLiteral("  piso: o programa do piso, mesma consulta"), mib(floorPeak),
+            mib(bytes), double(floorPeak) / bytes);
+        row(QStringLiteral("memória do servidor depois (ociosa antes: %1)").arg(mib(serverIdle)),
+            mib(serverAfter), mib(serverIdle), double(serverAfter) / serverIdle);
+        row(QStringLiteral("memória de pico do cliente na carga"), mib(clientPeak), mib(bytes),
+            double(clientPeak) / bytes);
+        row(QStringLiteral("memória do cliente com o dataset"), mib(clientLive), mib(bytes),
+            double(clientLive) / bytes);
+        row(QStringLiteral("GetParamFiscal, 1 conexão (chamadas/s)"),
+            QString::number(calls1, 'f', 0), QString::number(echo1, 'f', 0), echo1 / calls1);
+        row(QStringLiteral("GetParamFiscal, 8 conexões (chamadas/s)"),
+            QString::number(calls8, 'f', 0), QString::number(echo8, 'f', 0), echo8 / calls8);
+        say(QStringLiteral("Guias emitidas (setDarfDoc + GeraContaPagar, gravação forçada):"));
+        say(QStringLiteral("  1 cliente:   %1 guias/s (%2 guias, %3 recusadas)")
+                .arg(guides1, 0, 'f', 0)
+                .arg(first.size())
+                .arg(refused1));
+        say(QStringLiteral("  8 clientes:  %1 guias/s (%2 guias, %3 recusadas)")
+                .arg(guides8, 0, 'f', 0)
+                .arg(second.size())
+                .arg(refused8));
+        say(QStringLiteral("isql-fb, mesma consulta, saída descartada: %1 ms (referência)")
+                .arg(isqlMs, 0, 'f', 0));
         return 0;
     } catch (const EHostError& e) {
         std::fprintf(stderr, "bench_server_load: %s\n", e.text().toUtf8().constData());
