@@ -61,6 +61,69 @@ QString tick(TfrmEmissaoDarfDoc* form, int n) {
     return ticked == n ? notas : QString();
 }
 
+// The issue run of the ticked notes, timed, with the server calls it made. False when a note
+// was not issued or an error was shown.
+bool issueRun(TfrmEmissaoDarfDoc* form, TScreenFixture& fx, TRow& row) {
+    fx.dialogs.clear();
+    const qsizetype before = serverCalls(fx.server);
+    QElapsedTimer t;
+    t.start();
+    try {
+        form->sbtPrintClick(form->sbtPrint);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "bench_issuerun: the run failed: %s\n", e.what());
+    }
+    row.runMs = double(t.nsecsElapsed()) / 1e6;
+    QTest::qWait(200); // the server's last log lines
+    row.calls = serverCalls(fx.server) - before;
+    const qsizetype issued = fx.dialogs.messages().count(QString::fromUtf8("A guia será emitida."));
+    if (issued == row.notes && fx.dialogs.errors().isEmpty())
+        return true;
+    std::fprintf(stderr, "bench_issuerun: %lld of %d issued; errors: %s\n",
+                 static_cast<long long>(issued), row.notes,
+                 qPrintable(fx.dialogs.errors().join(QStringLiteral("; "))));
+    return false;
+}
+
+// The same guides reprinted in one PDF by the report engine alone: the better of two, so that
+// the first one's loading of fonts and image is not counted.
+bool reprint(const QString& reports, const QString& notas, TScreenFixture& fx, TRow& row) {
+    bool ok = true;
+    for (int pass = 0; pass < 2; ++pass) {
+        QElapsedTimer t;
+        t.start();
+        try {
+            RenderReportToPdf(reports, QStringLiteral("FIS981"),
+                              {{QStringLiteral("P_NOTAS"), notas},
+                               {QStringLiteral("P_CDEMPRESA"), QStringLiteral("01")},
+                               {QStringLiteral("P_CDIMPOSTO"), QStringLiteral("01")},
+                               {QStringLiteral("P_IMAGEM"), ReportImagePath(reports)}},
+                              fx.path(QStringLiteral("reprint.pdf")), fx.db());
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "bench_issuerun: the reprint failed: %s\n", e.what());
+            ok = false;
+        }
+        const double ms = double(t.nsecsElapsed()) / 1e6;
+        row.floorMs = pass == 0 ? ms : std::min(row.floorMs, ms);
+    }
+    return ok;
+}
+
+void printRows(const QList<TRow>& rows) {
+    std::printf("%6s %10s %8s %12s %14s %12s\n", "notes", "run ms", "calls", "ms/note",
+                "reprint ms/pg", "run/reprint");
+    double lo = 0, hi = 0;
+    for (const TRow& r : rows) {
+        const double perNote = r.runMs / r.notes, floor = r.floorMs / r.notes;
+        lo = lo == 0 ? perNote : std::min(lo, perNote);
+        hi = std::max(hi, perNote);
+        std::printf("%6d %10.0f %8lld %12.2f %14.2f %12.2f\n", r.notes, r.runMs,
+                    static_cast<long long>(r.calls), perNote, floor, perNote / floor);
+    }
+    if (lo > 0)
+        std::printf("time per note, largest over smallest: %.2fx\n", hi / lo);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -115,43 +178,8 @@ int main(int argc, char** argv) {
             status = 1;
             break;
         }
-        fx.dialogs.clear();
-        const qsizetype before = serverCalls(fx.server);
-        QElapsedTimer t;
-        t.start();
-        try {
-            form->sbtPrintClick(form->sbtPrint);
-        } catch (const std::exception& e) {
-            std::fprintf(stderr, "bench_issuerun: the run failed: %s\n", e.what());
-        }
-        row.runMs = double(t.nsecsElapsed()) / 1e6;
-        QTest::qWait(200); // the server's last log lines
-        row.calls = serverCalls(fx.server) - before;
-        const qsizetype issued =
-            fx.dialogs.messages().count(QString::fromUtf8("A guia será emitida."));
-        if (issued != row.notes || !fx.dialogs.errors().isEmpty()) {
-            std::fprintf(stderr, "bench_issuerun: %lld of %d issued; errors: %s\n",
-                         static_cast<long long>(issued), row.notes,
-                         qPrintable(fx.dialogs.errors().join(QStringLiteral("; "))));
+        if (!issueRun(form, fx, row) || !reprint(reports, notas, fx, row))
             status = 1;
-        }
-        // The better of two, so that the first one's loading of fonts and image is not counted.
-        for (int pass = 0; pass < 2; ++pass) {
-            t.restart();
-            try {
-                RenderReportToPdf(reports, QStringLiteral("FIS981"),
-                                  {{QStringLiteral("P_NOTAS"), notas},
-                                   {QStringLiteral("P_CDEMPRESA"), QStringLiteral("01")},
-                                   {QStringLiteral("P_CDIMPOSTO"), QStringLiteral("01")},
-                                   {QStringLiteral("P_IMAGEM"), ReportImagePath(reports)}},
-                                  fx.path(QStringLiteral("reprint.pdf")), fx.db());
-            } catch (const std::exception& e) {
-                std::fprintf(stderr, "bench_issuerun: the reprint failed: %s\n", e.what());
-                status = 1;
-            }
-            const double ms = double(t.nsecsElapsed()) / 1e6;
-            row.floorMs = pass == 0 ? ms : std::min(row.floorMs, ms);
-        }
         if (&size != &sizes.first())
             rows << row;
     }
@@ -159,18 +187,6 @@ int main(int argc, char** argv) {
     Cli_Fis98101::DestroiFiltroEmissaoDarfDoc();
     delete form;
     fx.tearDown();
-
-    std::printf("%6s %10s %8s %12s %14s %12s\n", "notes", "run ms", "calls", "ms/note",
-                "reprint ms/pg", "run/reprint");
-    double lo = 0, hi = 0;
-    for (const TRow& r : rows) {
-        const double perNote = r.runMs / r.notes, floor = r.floorMs / r.notes;
-        lo = lo == 0 ? perNote : std::min(lo, perNote);
-        hi = std::max(hi, perNote);
-        std::printf("%6d %10.0f %8lld %12.2f %14.2f %12.2f\n", r.notes, r.runMs,
-                    static_cast<long long>(r.calls), perNote, floor, perNote / floor);
-    }
-    if (lo > 0)
-        std::printf("time per note, largest over smallest: %.2fx\n", hi / lo);
+    printRows(rows);
     return status;
 }

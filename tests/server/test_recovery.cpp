@@ -71,6 +71,12 @@ void TestRecovery::writeAfterALostConnectionRunsOnceOnANewOne() {
     });
     QVERIFY(it != m_all.end());
     const TNote n = *it;
+    auto stored = [&](const QString& hist) {
+        return count(QStringLiteral("SELECT COUNT(*) FROM IMPOSTONF WHERE CDFILIAL = '%1' AND "
+                                    "NRLANCTONF = '%2' AND CDIMPOSTONFE = '%3' AND "
+                                    "DSHISTGUIAPAGDOC = '%4'")
+                         .arg(n.filial, n.lancto, n.imposto, hist));
+    };
     auto save = [&](const QString& hist) {
         QString tax = n.imposto;
         return setDarfDoc(m_con, n.filial, n.lancto, tax, QStringLiteral("N"), 1.0, 2.0,
@@ -82,18 +88,10 @@ void TestRecovery::writeAfterALostConnectionRunsOnceOnANewOne() {
     // starts on a new one and runs exactly once.
     const TServerAnswer during = save(QStringLiteral("durante"));
     QVERIFY2(during.ok, qPrintable(during.error));
-    QCOMPARE(count(QStringLiteral("SELECT COUNT(*) FROM IMPOSTONF WHERE CDFILIAL = '%1' AND "
-                                  "NRLANCTONF = '%2' AND CDIMPOSTONFE = '%3' AND "
-                                  "DSHISTGUIAPAGDOC = 'durante'")
-                       .arg(n.filial, n.lancto, n.imposto)),
-             1);
+    QCOMPARE(stored(QStringLiteral("durante")), 1);
     const TServerAnswer again = save(QStringLiteral("depois"));
     QVERIFY2(again.ok, qPrintable(again.error));
-    QCOMPARE(count(QStringLiteral("SELECT COUNT(*) FROM IMPOSTONF WHERE CDFILIAL = '%1' AND "
-                                  "NRLANCTONF = '%2' AND CDIMPOSTONFE = '%3' AND "
-                                  "DSHISTGUIAPAGDOC = 'depois'")
-                       .arg(n.filial, n.lancto, n.imposto)),
-             1);
+    QCOMPARE(stored(QStringLiteral("depois")), 1);
     // The log keeps the database's own text.
     QTRY_VERIFY(m_log.contains(QStringLiteral("setDarfDoc")));
 }
