@@ -127,24 +127,26 @@ QString nameRefusal(const QString& name) {
 }
 
 std::optional<TAccount> loadAccount(QSqlDatabase& db, const QString& name) {
-    // Read before every call: one statement.
-    QSqlQuery q = run(db,
-                      QStringLiteral("SELECT u.STSENHA, u.IDATIVO, u.IDLOCAL, e.CDEMPRESA"
-                                     " FROM USUARIO u LEFT JOIN USUARIOEMPRESA e"
-                                     " ON e.NMUSUARIO = u.NMUSUARIO WHERE u.NMUSUARIO = ?"
-                                     " ORDER BY e.CDEMPRESA"),
-                      {name});
-    if (!q.next())
+    // Read before every call: one statement, prepared once per server connection and run in its
+    // kept read transaction (read committed, so a clerk disabled meanwhile is seen at once).
+    const QString what = QStringLiteral("ler a conta do usuário");
+    TQuery q(db, QStringLiteral("SELECT u.STSENHA, u.IDATIVO, u.IDLOCAL, e.CDEMPRESA"
+                                " FROM USUARIO u LEFT JOIN USUARIOEMPRESA e"
+                                " ON e.NMUSUARIO = u.NMUSUARIO WHERE u.NMUSUARIO = ?"
+                                " ORDER BY e.CDEMPRESA"));
+    q.bind(name);
+    q.exec(what);
+    if (!q.next(what))
         return std::nullopt;
     TAccount a;
     a.name = name;
-    a.hasPassword = !q.value(0).isNull() && !q.value(0).toString().isEmpty();
-    a.enabled = q.value(1).toString().trimmed() == QLatin1String("S");
-    a.local = q.value(2).toString().trimmed() == QLatin1String("S");
+    a.hasPassword = !q.value(0).isNull() && !q.text(0).isEmpty();
+    a.enabled = q.text(1).trimmed() == QLatin1String("S");
+    a.local = q.text(2).trimmed() == QLatin1String("S");
     do {
         if (!q.value(3).isNull())
-            a.companies << q.value(3).toString();
-    } while (q.next());
+            a.companies << q.text(3);
+    } while (q.next(what));
     return a;
 }
 
