@@ -201,10 +201,14 @@ void setCompanies(QSqlDatabase& db, const QString& name, const QStringList& comp
 }
 
 QString localUserName() {
-    if (const passwd* pw = getpwuid(geteuid()); pw && pw->pw_name)
-        return QString::fromLocal8Bit(pw->pw_name);
-    const QString user = qEnvironmentVariable("USER");
-    return user.isEmpty() ? QStringLiteral("local") : user;
+    // Asked on every call of the local account; the password database is read once.
+    static const QString name = [] {
+        if (const passwd* pw = getpwuid(geteuid()); pw && pw->pw_name)
+            return QString::fromLocal8Bit(pw->pw_name);
+        const QString user = qEnvironmentVariable("USER");
+        return user.isEmpty() ? QStringLiteral("local") : user;
+    }();
+    return name;
 }
 
 QString currentClerk() {
