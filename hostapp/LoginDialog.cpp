@@ -1,5 +1,6 @@
 #include "LoginDialog.h"
 
+#include "host/BusyIndicator.h"
 #include "host/Connection.h"
 
 #include <QApplication>
@@ -7,6 +8,7 @@
 #include <QFormLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 
 namespace {
@@ -61,7 +63,14 @@ void installLoginPrompt(QSettings& settings) {
     TSocketConnection::setDefaultLoginPrompt(
         [&settings](const QString& server, const QString& error, QString& user, QString& password) {
             TLoginDialog dlg(settings, server, error, QApplication::activeWindow());
-            if (dlg.exec() != QDialog::Accepted)
+            // The call waits on the clerk now, not on the server: the busy box steps aside.
+            const QPointer<QWidget> busy = BusyOverlay();
+            if (busy)
+                busy->hide();
+            const int answer = dlg.exec();
+            if (busy)
+                busy->show();
+            if (answer != QDialog::Accepted)
                 return false;
             user = dlg.user();
             password = dlg.password();
