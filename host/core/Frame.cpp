@@ -93,6 +93,12 @@ qint64 decodeCost(const QByteArray& bytes, QString* error) {
             if (r.isLengthKnown()) {
                 len = qint64(r.length());
                 r.next();
+                // A declared length past the frame's end is refused before it is counted: it may
+                // be near 2^64.
+                if (r.lastError() != QCborError::NoError)
+                    return fail(costError(r));
+                if (len < 0 || len > bytes.size())
+                    return fail(QStringLiteral("CBOR inválido: comprimento além do fim do quadro"));
             } else {
                 // A string in chunks: what the chunks add up to.
                 const bool text = r.isString();
