@@ -143,7 +143,10 @@ void TestFrameBudget::refusedBeforeBuilding_data() {
                                                               7)
                                                 << "CBOR inválido";
     QTest::newRow("bytes with an 8-byte length near 2^63")
-        << QByteArray("\x5b\x6e\x47\x00\x00\x00\x00\x00\x00ab", 11) << "CBOR inválido";
+        << QByteArray("\x5b\x6e\x47\x00\x00\x00\x00\x00\x00"
+                      "ab",
+                      11)
+        << "CBOR inválido";
     QTest::newRow("nothing after a tag") << QByteArray("\xc6", 1) << "CBOR inválido";
 }
 
