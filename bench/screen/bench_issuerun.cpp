@@ -35,15 +35,8 @@ qsizetype serverCalls(TServerProcess& server) {
 // Loads company 01's notes of tax 01 through the filter dialog and ticks n not yet issued.
 // Returns the P_NOTAS list of the ticked notes.
 QString tick(TfrmEmissaoDarfDoc* form, int n) {
-    TfrmFiltroEmissaodarfDoc* d = Cli_Fis98101::FiltroEmissaoDarfDoc();
     form->medCdEmpresa->SetText(QStringLiteral("01"));
-    d->medCdImposto->SetText(QStringLiteral("01"));
-    d->cbbEntrSaid->setCurrentIndex(2);
-    d->depEmiIni->SetDate(QDate(2000, 1, 1));
-    d->depEntIni->SetDate(QDate(2000, 1, 1));
-    d->depEmiFim->SetDate(QDate(2099, 12, 31));
-    d->depEntFim->SetDate(QDate(2099, 12, 31));
-    d->sbtConfirmaClick(d->sbtConfirma);
+    ConfirmFilterForAnyDate(QStringLiteral("01"));
     TClientDataSet* cds = form->cdsNotaFiscal;
     auto field = [cds](const char* name) { return cds->FieldByName(QLatin1String(name)); };
     QString notas = QStringLiteral("_");

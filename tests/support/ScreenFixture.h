@@ -3,12 +3,14 @@
 // port, the host database opened on the same file, the configuration pointing at both, and
 // scripted dialogs. Header-only; include it from one test file per executable.
 #include "database/FisDatabase.h"
+#include "filter/Cli_Fis98101.h"
 #include "filter/FiltroEmissaoDarfDoc.h"
 #include "host/HostDialogs.h"
 #include "host/Query.h"
 #include "host/Zelkora.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -154,3 +156,16 @@ public:
 private:
     QTimer m_timer;
 };
+
+// Loads the open screen's company's notes of a tax, entries and exits of any date, through the
+// filter dialog's confirmation (as a clerk's filter and the refresh do).
+inline void ConfirmFilterForAnyDate(const QString& tax) {
+    TfrmFiltroEmissaodarfDoc* d = Cli_Fis98101::FiltroEmissaoDarfDoc();
+    d->medCdImposto->SetText(tax);
+    d->cbbEntrSaid->setCurrentIndex(2);
+    d->depEmiIni->SetDate(QDate(2000, 1, 1));
+    d->depEntIni->SetDate(QDate(2000, 1, 1));
+    d->depEmiFim->SetDate(QDate(2099, 12, 31));
+    d->depEntFim->SetDate(QDate(2099, 12, 31));
+    d->sbtConfirmaClick(d->sbtConfirma);
+}
