@@ -211,8 +211,8 @@ QStringList splitScript(const QString& script) {
     return statements;
 }
 
-void shutdown() {
-    fb_shutdown(0, fb_shutrsn_app_stopped);
+bool shutdown(unsigned timeoutMs) {
+    return fb_shutdown(timeoutMs, fb_shutrsn_app_stopped) == 0;
 }
 
 QStringList schemaStatements() {

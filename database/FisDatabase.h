@@ -38,8 +38,10 @@ QSqlDatabase openConnection(const QString& location, const QString& connectionNa
 
 // Closes every attachment of this process and stops the embedded engine's threads. Call it
 // after the last connection is closed and before the Firebird root or lock folder goes away
-// (the engine otherwise shuts down at process exit and needs them then).
-void shutdown();
+// (the engine otherwise shuts down at process exit and needs them then). A statement still
+// running is cancelled and its transaction rolled back; timeoutMs 0 waits for as long as that
+// takes. False when the engine did not stop in time.
+bool shutdown(unsigned timeoutMs = 0);
 
 // The statements of the schema script, in order, without their terminators.
 QStringList schemaStatements();

@@ -172,5 +172,6 @@ int main(int argc, char** argv) {
         db.close();
     }
     QSqlDatabase::removeDatabase(connection);
+    FisDb::shutdown(5000); // while every engine library is still loaded
     return rc;
 }

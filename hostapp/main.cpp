@@ -147,6 +147,12 @@ int main(int argc, char** argv) {
     });
     const int rc = QApplication::exec();
     window.shutdown();
+    if (!noDatabase) {
+        // The engine stops now, with everything it needs still loaded, rather than from the
+        // library's own exit handler.
+        dtmDBGeral()->close();
+        FisDb::shutdown(5000);
+    }
     TSocketConnection::setDefaultLoginPrompt({});
     TSocketConnection::setDefaultTlsSettings({});
     SetHostDialogs(nullptr);

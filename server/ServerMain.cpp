@@ -19,6 +19,8 @@
 #include <QSslSocket>
 #include <QTextStream>
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
@@ -26,14 +28,40 @@
 #include <optional>
 #include <sys/resource.h>
 #include <termios.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
-// The embedded engine takes SIGTERM and SIGINT for itself and does not end the process. A call in
-// flight at that moment is an uncommitted transaction, which the engine rolls back, so ending at
-// once loses nothing.
-extern "C" void endAtOnce(int) {
-    _exit(0);
+int g_stopPipe[2] = {-1, -1};
+
+extern "C" void askToStop(int) {
+    const char c = 1;
+    [[maybe_unused]] const ssize_t n = write(g_stopPipe[1], &c, 1);
+}
+
+// SIGTERM and SIGINT stop the server through the engine's own shutdown: it cancels the calls in
+// flight, rolls their transactions back and detaches, so the lock table and the database file
+// that other processes share are left consistent. Dying in the middle of an engine call instead
+// can leave the shared lock table held, and the client or another server then hangs on it. The
+// embedded engine would take these signals for itself and never end the process.
+void stopOnSignals() {
+    if (pipe(g_stopPipe) != 0)
+        return;
+    std::thread([] {
+        char c;
+        while (read(g_stopPipe[0], &c, 1) < 0 && errno == EINTR) {
+        }
+        std::thread([] {
+            std::this_thread::sleep_for(std::chrono::seconds(10));
+            std::fprintf(stderr, "fis98100-server: o banco não encerrou em 10 s; saída forçada\n");
+            _exit(1);
+        }).detach();
+        const bool stopped = FisDb::shutdown(8000);
+        std::fflush(stderr);
+        _exit(stopped ? 0 : 1);
+    }).detach();
+    std::signal(SIGTERM, askToStop);
+    std::signal(SIGINT, askToStop);
 }
 
 int fail(const QString& text) {
@@ -431,8 +459,7 @@ int serve(QCoreApplication& app, const TOptions& o) {
     }
     QSqlDatabase::removeDatabase(QStringLiteral("fis98100-probe"));
 
-    std::signal(SIGTERM, endAtOnce);
-    std::signal(SIGINT, endAtOnce);
+    stopOnSignals();
 
     TServerLimits effective = *limits;
     if (const qint64 byFds = clientsByDescriptors(); byFds < effective.maxConnections) {

@@ -183,6 +183,7 @@ void TestFis981::cleanupTestCase() {
     dtmDBGeral()->setDatabase(QSqlDatabase());
     db().close();
     QSqlDatabase::removeDatabase(QStringLiteral("fis981"));
+    FisDb::shutdown(10000); // before the temporary Firebird root goes
 }
 
 QList<TNote> TestFis981::unissued(int count) {

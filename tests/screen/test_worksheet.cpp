@@ -232,6 +232,7 @@ private slots:
         m_db.close();
         m_db = QSqlDatabase();
         QSqlDatabase::removeDatabase(QStringLiteral("worksheet"));
+        FisDb::shutdown(10000); // before the temporary Firebird root goes
     }
     void init() {
         m_dialogs.clear();

@@ -97,11 +97,15 @@ void TServerFixture::startServer() {
 
 void TServerFixture::stopServer() {
     m_con.setConnected(false);
+    bool stoppedCleanly = true;
     if (m_server.state() != QProcess::NotRunning) {
         m_server.terminate();
         if (!m_server.waitForFinished(10000))
             m_server.kill();
         m_server.waitForFinished(5000);
+        // The engine must have shut down within its time: a forced exit can leave the lock
+        // table that this process shares held.
+        stoppedCleanly = m_server.exitStatus() == QProcess::NormalExit && m_server.exitCode() == 0;
     }
     {
         QSqlDatabase d = QSqlDatabase::database(QStringLiteral("oracle"), false);
@@ -109,6 +113,8 @@ void TServerFixture::stopServer() {
             d.close();
     }
     QSqlDatabase::removeDatabase(QStringLiteral("oracle"));
+    FisDb::shutdown(10000); // before the temporary Firebird root goes
+    QVERIFY2(stoppedCleanly, qPrintable(m_log));
 }
 
 qint64 TServerFixture::serverMemoryKb(const char* field) {

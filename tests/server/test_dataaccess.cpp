@@ -50,6 +50,7 @@ void TestDataAccess::cleanupTestCase() {
     m_a = m_b = QSqlDatabase();
     QSqlDatabase::removeDatabase(QStringLiteral("a"));
     QSqlDatabase::removeDatabase(QStringLiteral("b"));
+    FisDb::shutdown(10000); // before the temporary Firebird root goes
 }
 
 void TestDataAccess::init() {

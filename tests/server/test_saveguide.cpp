@@ -55,6 +55,7 @@ private slots:
         m_db.close();
         m_db = QSqlDatabase();
         QSqlDatabase::removeDatabase(QStringLiteral("guide"));
+        FisDb::shutdown(10000); // before the temporary Firebird root goes
     }
 
     void issuedGuideKeepsItsAmounts_data() {

@@ -51,6 +51,7 @@ void TestStreaming::cleanupTestCase() {
     closeConnection(m_db);
     m_db = QSqlDatabase();
     QSqlDatabase::removeDatabase(QStringLiteral("streaming"));
+    FisDb::shutdown(10000); // before the temporary Firebird root goes
 }
 
 // Every kind of value a packet holds (texts with accents and CHAR padding, money, dates, whole

@@ -111,6 +111,7 @@ public:
         m_db.close();
         m_db = QSqlDatabase();
         QSqlDatabase::removeDatabase(QStringLiteral("screen"));
+        FisDb::shutdown(10000); // before the temporary Firebird root goes
     }
     // Rewrites the configuration; extra is appended as INI text (e.g. "[Reports]\nDir=...\n").
     void writeIni(const QString& extra) {
