@@ -71,6 +71,16 @@ QStringList optionValues(const QStringList& args, const QString& name) {
     return out;
 }
 
+TTlsSettings tlsFromConfiguration() {
+    TTlsSettings t;
+    const QString on = Zelkora::IniValue(QStringLiteral("Server/Tls")).trimmed().toLower();
+    t.enabled = on == QLatin1String("1") || on == QLatin1String("true") ||
+                on == QLatin1String("yes") || on == QLatin1String("sim");
+    t.caFile = Zelkora::IniValue(QStringLiteral("Server/CaFile"));
+    t.fingerprint = Zelkora::IniValue(QStringLiteral("Server/Fingerprint"));
+    return t;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -95,15 +105,7 @@ int main(int argc, char** argv) {
     if (screenshot.isEmpty())
         installLoginPrompt(remembered);
     // Read afresh at every connect, like host and port.
-    TSocketConnection::setDefaultTlsSettings([] {
-        TTlsSettings t;
-        const QString on = Zelkora::IniValue(QStringLiteral("Server/Tls")).trimmed().toLower();
-        t.enabled = on == QLatin1String("1") || on == QLatin1String("true") ||
-                    on == QLatin1String("yes") || on == QLatin1String("sim");
-        t.caFile = Zelkora::IniValue(QStringLiteral("Server/CaFile"));
-        t.fingerprint = Zelkora::IniValue(QStringLiteral("Server/Fingerprint"));
-        return t;
-    });
+    TSocketConnection::setDefaultTlsSettings(tlsFromConfiguration);
 
     TMainWindow window;
     bool hasModule = false;
