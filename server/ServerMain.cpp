@@ -5,6 +5,7 @@
 #include "DataAccess.h"
 #include "FisDatabase.h"
 #include "MethodTable.h"
+#include "SchemaUpgrade.h"
 #include "core/Frame.h"
 #include "core/HostExceptions.h"
 
@@ -412,6 +413,12 @@ int serve(QCoreApplication& app, const TOptions& o) {
     {
         QSqlDatabase probe = FisDb::openConnection(location, QStringLiteral("fis98100-probe"));
         FisServer::ensureAccountSchema(probe);
+        // Another server on the file may hold the tables the upgrade alters: that one (or the
+        // next start) upgrades it, and the older keys keep the same rules meanwhile.
+        if (const QString why = FisDb::upgradeSchema(probe); !why.isEmpty())
+            serverLog(QStringLiteral("fis98100-server: esquema não atualizado (%1); o servidor "
+                                     "segue com o esquema anterior.")
+                          .arg(why.simplified()));
         // A single PC works out of the box: its user gets an account without a password, good
         // on this machine only, until they set one.
         if (security.loopbackOnly && FisServer::accountCount(probe) == 0) {
