@@ -285,7 +285,6 @@ BEGIN
     NEW.NRCONTAPAGAR = NEXT VALUE FOR GEN_CONTAPAGAR;
 END;
 
-
 -- The payable's references. Raised with a text that names what is missing or still referenced.
 CREATE EXCEPTION E_CONTAPAGAR_REFERENCIA 'Conta a pagar: referência inválida.';
 
