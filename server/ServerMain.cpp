@@ -467,6 +467,10 @@ int main(int argc, char** argv) {
     // Large blocks (frames, answers) come from the system and go back to it when freed, instead
     // of staying in the heap of whichever thread served them.
     mallopt(M_MMAP_THRESHOLD, 256 * 1024);
+    // Every client thread runs an event loop that serves a socket and two timers; Qt's own loop
+    // does that with less per call than the GLib one (a tenth less CPU per small call).
+    if (!qEnvironmentVariableIsSet("QT_NO_GLIB"))
+        qputenv("QT_NO_GLIB", "1");
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("fis98100-server"));
     const TOptions options(app);
