@@ -267,11 +267,9 @@ CREATE TABLE CONTAPAGAR (
   NMUSUARIO         VARCHAR(31),
   CONSTRAINT PK_CONTAPAGAR PRIMARY KEY (NRCONTAPAGAR),
   CONSTRAINT UQ_CONTAPAGAR_NOTA_IMPOSTO UNIQUE (CDFILIAL, NRLANCTONF, CDIMPOSTONFE),
-  CONSTRAINT FK_CONTAPAGAR_EMPRESA FOREIGN KEY (CDEMPRESA) REFERENCES EMPRESA (CDEMPRESA),
-  CONSTRAINT FK_CONTAPAGAR_IMPOSTONF FOREIGN KEY (CDFILIAL, NRLANCTONF, CDIMPOSTONFE)
-    REFERENCES IMPOSTONF (CDFILIAL, NRLANCTONF, CDIMPOSTONFE),
-  CONSTRAINT FK_CONTAPAGAR_FORNECEDOR FOREIGN KEY (CDFORNECED)
-    REFERENCES FORNECEDOR (CDFORNECED),
+  -- The company, the note's tax row and the supplier are references kept by the triggers
+  -- below, not by foreign keys: Firebird gives every foreign key an index of its own, one more
+  -- page written at every issue, and no query reads payables through those columns.
   CONSTRAINT CK_CONTAPAGAR_VALORES CHECK (
     VRCONTAPAGAR >= 0 AND VRMULTAGUIA >= 0 AND VRJUROGUIA >= 0),
   CONSTRAINT CK_CONTAPAGAR_BARRA CHECK (STBARRAGUIA SIMILAR TO '[0-9]{44}')
@@ -287,8 +285,117 @@ BEGIN
     NEW.NRCONTAPAGAR = NEXT VALUE FOR GEN_CONTAPAGAR;
 END;
 
-ALTER TABLE IMPOSTONF ADD CONSTRAINT FK_IMPOSTONF_CONTAPAGAR FOREIGN KEY (NRCONTAPAGAR)
-  REFERENCES CONTAPAGAR (NRCONTAPAGAR);
+-- The payable's references. Raised with a text that names what is missing or still referenced.
+CREATE EXCEPTION E_CONTAPAGAR_REFERENCIA 'Conta a pagar: referência inválida.';
+
+-- A payable needs its company, its supplier and the note's row for its tax. The tax row is
+-- also locked for the rest of the transaction, so that no other transaction deletes it before
+-- this one commits (the application server holds that lock already).
+CREATE TRIGGER TBIU_CONTAPAGAR_REFERENCIA FOR CONTAPAGAR
+ACTIVE BEFORE INSERT OR UPDATE POSITION 1
+AS
+  DECLARE VARIABLE FOUND SMALLINT;
+BEGIN
+  IF (INSERTING OR NEW.CDEMPRESA IS DISTINCT FROM OLD.CDEMPRESA) THEN
+    IF (NOT EXISTS (SELECT 1 FROM EMPRESA WHERE CDEMPRESA = NEW.CDEMPRESA)) THEN
+      EXCEPTION E_CONTAPAGAR_REFERENCIA
+        'Conta a pagar: empresa ' || COALESCE(NEW.CDEMPRESA, '') || ' não cadastrada.';
+  IF (INSERTING OR NEW.CDFORNECED IS DISTINCT FROM OLD.CDFORNECED) THEN
+    IF (NOT EXISTS (SELECT 1 FROM FORNECEDOR WHERE CDFORNECED = NEW.CDFORNECED)) THEN
+      EXCEPTION E_CONTAPAGAR_REFERENCIA
+        'Conta a pagar: fornecedor ' || COALESCE(NEW.CDFORNECED, '') || ' não cadastrado.';
+  IF (INSERTING OR NEW.CDFILIAL IS DISTINCT FROM OLD.CDFILIAL
+      OR NEW.NRLANCTONF IS DISTINCT FROM OLD.NRLANCTONF
+      OR NEW.CDIMPOSTONFE IS DISTINCT FROM OLD.CDIMPOSTONFE) THEN
+  BEGIN
+    FOUND = NULL;
+    SELECT 1 FROM IMPOSTONF WHERE CDFILIAL = NEW.CDFILIAL AND NRLANCTONF = NEW.NRLANCTONF
+       AND CDIMPOSTONFE = NEW.CDIMPOSTONFE WITH LOCK INTO :FOUND;
+    IF (FOUND IS NULL) THEN
+      EXCEPTION E_CONTAPAGAR_REFERENCIA
+        'Conta a pagar: a nota ' || COALESCE(NEW.CDFILIAL, '') || '/' ||
+        COALESCE(NEW.NRLANCTONF, '') || ' não tem o imposto ' || COALESCE(NEW.CDIMPOSTONFE, '') ||
+        '.';
+  END
+END;
+
+-- A note's tax row with a payable keeps its key and cannot be deleted (nor its note).
+CREATE TRIGGER TBUD_IMPOSTONF_CONTAPAGAR FOR IMPOSTONF
+ACTIVE BEFORE UPDATE OR DELETE POSITION 1
+AS
+BEGIN
+  IF (DELETING) THEN
+  BEGIN
+    IF (EXISTS (SELECT 1 FROM CONTAPAGAR WHERE CDFILIAL = OLD.CDFILIAL
+                   AND NRLANCTONF = OLD.NRLANCTONF AND CDIMPOSTONFE = OLD.CDIMPOSTONFE)) THEN
+      EXCEPTION E_CONTAPAGAR_REFERENCIA
+        'A nota ' || OLD.CDFILIAL || '/' || OLD.NRLANCTONF || ' tem conta a pagar do imposto ' ||
+        OLD.CDIMPOSTONFE || '; não pode ser excluída.';
+  END
+  ELSE IF (NEW.CDFILIAL <> OLD.CDFILIAL OR NEW.NRLANCTONF <> OLD.NRLANCTONF
+           OR NEW.CDIMPOSTONFE <> OLD.CDIMPOSTONFE) THEN
+    IF (EXISTS (SELECT 1 FROM CONTAPAGAR WHERE CDFILIAL = OLD.CDFILIAL
+                   AND NRLANCTONF = OLD.NRLANCTONF AND CDIMPOSTONFE = OLD.CDIMPOSTONFE)) THEN
+      EXCEPTION E_CONTAPAGAR_REFERENCIA
+        'A nota ' || OLD.CDFILIAL || '/' || OLD.NRLANCTONF || ' tem conta a pagar do imposto ' ||
+        OLD.CDIMPOSTONFE || '; sua chave não pode ser alterada.';
+END;
+
+-- Companies and suppliers are deleted rarely: reading the payables in full then costs less than
+-- an index written at every issue.
+CREATE TRIGGER TBUD_EMPRESA_CONTAPAGAR FOR EMPRESA
+ACTIVE BEFORE UPDATE OR DELETE POSITION 1
+AS
+BEGIN
+  IF (DELETING OR NEW.CDEMPRESA <> OLD.CDEMPRESA) THEN
+    IF (EXISTS (SELECT 1 FROM CONTAPAGAR WHERE CDEMPRESA = OLD.CDEMPRESA)) THEN
+      EXCEPTION E_CONTAPAGAR_REFERENCIA
+        'A empresa ' || OLD.CDEMPRESA || ' tem contas a pagar; não pode ser excluída nem ter ' ||
+        'o código alterado.';
+END;
+
+CREATE TRIGGER TBUD_FORNECEDOR_CONTAPAGAR FOR FORNECEDOR
+ACTIVE BEFORE UPDATE OR DELETE POSITION 1
+AS
+BEGIN
+  IF (DELETING OR NEW.CDFORNECED <> OLD.CDFORNECED) THEN
+    IF (EXISTS (SELECT 1 FROM CONTAPAGAR WHERE CDFORNECED = OLD.CDFORNECED)) THEN
+      EXCEPTION E_CONTAPAGAR_REFERENCIA
+        'O fornecedor ' || OLD.CDFORNECED || ' é beneficiário de contas a pagar; não pode ser ' ||
+        'excluído nem ter o código alterado.';
+END;
+
+-- A guide's NRCONTAPAGAR names an existing payable, which is locked for the rest of the
+-- transaction so that no other one deletes it before this one commits.
+CREATE TRIGGER TBIU_IMPOSTONF_CONTAPAGAR FOR IMPOSTONF
+ACTIVE BEFORE INSERT OR UPDATE POSITION 2
+AS
+  DECLARE VARIABLE FOUND SMALLINT;
+BEGIN
+  IF (NEW.NRCONTAPAGAR IS NOT NULL) THEN
+    IF (INSERTING OR NEW.NRCONTAPAGAR IS DISTINCT FROM OLD.NRCONTAPAGAR) THEN
+    BEGIN
+      FOUND = NULL;
+      SELECT 1 FROM CONTAPAGAR WHERE NRCONTAPAGAR = NEW.NRCONTAPAGAR WITH LOCK INTO :FOUND;
+      IF (FOUND IS NULL) THEN
+        EXCEPTION E_CONTAPAGAR_REFERENCIA
+          'A guia da nota ' || NEW.CDFILIAL || '/' || NEW.NRLANCTONF || ' aponta a conta a pagar ' ||
+          NEW.NRCONTAPAGAR || ', que não existe.';
+    END
+END;
+
+-- A payable that a guide points at is neither deleted nor renumbered. Payables are deleted by
+-- hand only, so reading the guides in full then costs less than an index written at every issue.
+CREATE TRIGGER TBUD_CONTAPAGAR_GUIA FOR CONTAPAGAR
+ACTIVE BEFORE UPDATE OR DELETE POSITION 2
+AS
+BEGIN
+  IF (DELETING OR NEW.NRCONTAPAGAR <> OLD.NRCONTAPAGAR) THEN
+    IF (EXISTS (SELECT 1 FROM IMPOSTONF WHERE NRCONTAPAGAR = OLD.NRCONTAPAGAR)) THEN
+      EXCEPTION E_CONTAPAGAR_REFERENCIA
+        'A conta a pagar ' || OLD.NRCONTAPAGAR || ' é de uma guia emitida; não pode ser ' ||
+        'excluída nem renumerada.';
+END;
 
 -- Clerk accounts. STSENHA is an Argon2id string (salt and cost inside), null for the local
 -- account that has no password yet (IDLOCAL 'S'). A clerk without rows in USUARIOEMPRESA may
@@ -324,7 +431,9 @@ CREATE TABLE GUIAHISTORICO (
   NMUSUARIO     VARCHAR(31)  NOT NULL,
   DTEVENTO      TIMESTAMP    DEFAULT CURRENT_TIMESTAMP NOT NULL,
   DSDETALHE     VARCHAR(400),
-  CONSTRAINT PK_GUIAHISTORICO PRIMARY KEY (NRHISTORICO),
+  -- One index for the key and for reading a note's history in order: every save and issue
+  -- writes a row, and a second index would be one more page written each time. The number
+  -- comes from the identity alone, so it stays unique on its own as well.
+  CONSTRAINT PK_GUIAHISTORICO_NOTA PRIMARY KEY (CDFILIAL, NRLANCTONF, NRHISTORICO),
   CONSTRAINT CK_GUIAHISTORICO_EVENTO CHECK (IDEVENTO IN ('G', 'E'))
 );
-CREATE INDEX IX_GUIAHISTORICO_NOTA ON GUIAHISTORICO (CDFILIAL, NRLANCTONF);

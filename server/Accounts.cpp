@@ -8,6 +8,7 @@
 #include <QSemaphore>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <algorithm>
 #include <pwd.h>
 #include <sodium.h>
 #include <unistd.h>
@@ -132,8 +133,7 @@ std::optional<TAccount> loadAccount(QSqlDatabase& db, const QString& name) {
     const QString what = QStringLiteral("ler a conta do usuário");
     TQuery q(db, QStringLiteral("SELECT u.STSENHA, u.IDATIVO, u.IDLOCAL, e.CDEMPRESA"
                                 " FROM USUARIO u LEFT JOIN USUARIOEMPRESA e"
-                                " ON e.NMUSUARIO = u.NMUSUARIO WHERE u.NMUSUARIO = ?"
-                                " ORDER BY e.CDEMPRESA"));
+                                " ON e.NMUSUARIO = u.NMUSUARIO WHERE u.NMUSUARIO = ?"));
     q.bind(name);
     q.exec(what);
     if (!q.next(what))
@@ -147,6 +147,8 @@ std::optional<TAccount> loadAccount(QSqlDatabase& db, const QString& name) {
         if (!q.value(3).isNull())
             a.companies << q.text(3);
     } while (q.next(what));
+    // Sorted here: an ORDER BY made the engine sort on every call, for a list of a few codes.
+    std::sort(a.companies.begin(), a.companies.end());
     return a;
 }
 

@@ -13,7 +13,19 @@ namespace FisServer {
 
 namespace {
 using M = FisProtocol::MethodId;
+
+// The rows written as CBOR as they are fetched, the bytes TDataPacket::toCbor would give:
+// a lookup is a small call, and a packet of variants and then a CBOR tree were most of its cost.
+TMethodResult streamedRows(TQuery& q, const QList<TPacketField>& fields) {
+    TStreamedPacket p = streamPacket(q, fields, answerLimit());
+    TMethodResult r;
+    r.summary = QStringLiteral("ok %1 linhas").arg(p.rows);
+    r.oversized = p.oversized;
+    r.encoded = std::move(p.bytes);
+    r.encodedAt = p.headroom;
+    return r;
 }
+} // namespace
 
 TMethodResult GetTipoOper(QSqlDatabase& db, QCborArray& args) {
     const QString flag = entrSaidFlag(FisProtocol::method(M::GetTipoOper).name, args[0]);
@@ -27,7 +39,7 @@ TMethodResult GetTipoOper(QSqlDatabase& db, QCborArray& args) {
     if (flag != QLatin1String("T"))
         q.bind(flag);
     q.exec(QStringLiteral("ler os tipos de operação"));
-    return TMethodResult::rows(packetFrom(q, FisProtocol::tipoOperFields()));
+    return streamedRows(q, FisProtocol::tipoOperFields());
 }
 
 TMethodResult GetSerie(QSqlDatabase& db, QCborArray& args) {
@@ -64,14 +76,14 @@ TMethodResult GetSerie(QSqlDatabase& db, QCborArray& args) {
     for (const QVariant& v : binds)
         q.bind(v);
     q.exec(QStringLiteral("ler as séries"));
-    return TMethodResult::rows(packetFrom(q, FisProtocol::serieFields()));
+    return streamedRows(q, FisProtocol::serieFields());
 }
 
 TMethodResult GetParamFiscal(QSqlDatabase& db, QCborArray&) {
     TQuery q(db, QStringLiteral("SELECT CDTIPOOPERPREPAG, DTREFVENCDARF, DTREFPAGDARF"
                                 "  FROM PARAMFISCAL WHERE IDPARAMFISCAL = 1"));
     q.exec(QStringLiteral("ler os parâmetros fiscais"));
-    return TMethodResult::rows(packetFrom(q, FisProtocol::paramFiscalFields()));
+    return streamedRows(q, FisProtocol::paramFiscalFields());
 }
 
 TMethodResult GetVdCodRece(QSqlDatabase& db, QCborArray& args) {
@@ -84,7 +96,7 @@ TMethodResult GetVdCodRece(QSqlDatabase& db, QCborArray& args) {
                                 " WHERE CDIMPOSTONFE = ? AND CDRECEPADRAO = ?"
                                 " ORDER BY CDVARIACAO"));
     q.bind(imposto).bind(code).exec(QStringLiteral("ler o código da receita"));
-    return TMethodResult::rows(packetFrom(q, FisProtocol::codReceFields()));
+    return streamedRows(q, FisProtocol::codReceFields());
 }
 
 TMethodResult GetCodRecePad(QSqlDatabase& db, QCborArray& args) {
@@ -92,7 +104,7 @@ TMethodResult GetCodRecePad(QSqlDatabase& db, QCborArray& args) {
     TQuery q(db, QStringLiteral("SELECT CDRECEPADRAO, CDVARIACAO, DSRECEPADRAO FROM RECEITAPADRAO"
                                 " WHERE CDIMPOSTONFE = ? ORDER BY CDRECEPADRAO, CDVARIACAO"));
     q.bind(imposto).exec(QStringLiteral("ler os códigos da receita"));
-    return TMethodResult::rows(packetFrom(q, FisProtocol::codReceFields()));
+    return streamedRows(q, FisProtocol::codReceFields());
 }
 
 } // namespace FisServer
