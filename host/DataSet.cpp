@@ -1,9 +1,15 @@
 #include "DataSet.h"
 
 #include "FieldValues.h"
+#include "core/Envelope.h"
+#include "core/Frame.h"
 #include "core/HostExceptions.h"
 
+#include <QCborStreamReader>
+#include <QVarLengthArray>
+
 #include <algorithm>
+#include <functional>
 
 namespace {
 
@@ -170,6 +176,7 @@ void TDataSet::createEmpty() {
     if (Active() && editing())
         Cancel();
     m_rows.clear();
+    m_arena.clear();
     m_changed.clear();
     leaveEdit(dsBrowse);
     rebuildView(0);
@@ -188,6 +195,8 @@ void TDataSet::Close() {
         BeforeClose(this);
     leaveEdit(dsInactive);
     m_rows.clear();
+    m_arena.clear();
+    dropRowCache();
     m_view.clear();
     m_identityView = true;
     m_changed.clear();
@@ -228,11 +237,65 @@ int TDataSet::RecNo() const {
     return (Active() && m_cur >= 0) ? m_cur + 1 : 0;
 }
 
-const QVariantList* TDataSet::rowValues(int pos) const {
+QVariantList TDataSet::rowValues(int pos) const {
     if (pos < 0 || pos >= RecordCount())
-        return nullptr;
-    const int s = m_identityView ? pos : m_view[pos];
-    return &m_rows[size_t(s)].values;
+        return QVariantList();
+    return storageValues(m_identityView ? pos : m_view[pos]);
+}
+
+QVariantList TDataSet::decodeRow(const Row& row) const {
+    if (row.at < 0)
+        return row.values;
+    // Checked when loaded: a value that still does not read gives an empty value.
+    const char* base = m_arena.constData() + row.at;
+    QCborStreamReader r(base, row.size);
+    r.enterContainer();
+    QVariantList out;
+    out.reserve(int(m_fields.size()));
+    for (const auto& f : m_fields) {
+        QVariant v;
+        if (!r.hasNext() || !readPacketValue(r, base, f->m_type, &v))
+            v = QVariant();
+        out.append(v);
+    }
+    return out;
+}
+
+QVariantList TDataSet::storageValues(int storage) const {
+    const Row& row = m_rows[size_t(storage)];
+    if (row.at < 0)
+        return row.values;
+    for (const CachedRow& c : m_rowCache)
+        if (c.id == row.id)
+            return c.values;
+    CachedRow& c = m_rowCache[m_rowCacheNext];
+    m_rowCacheNext = (m_rowCacheNext + 1) % int(std::size(m_rowCache));
+    c.values = decodeRow(row);
+    c.id = row.id;
+    return c.values;
+}
+
+QVariant TDataSet::storageValue(int storage, int fieldIndex) const {
+    const Row& row = m_rows[size_t(storage)];
+    if (row.at < 0 || fieldIndex < 0 || fieldIndex >= int(m_fields.size()))
+        return row.values.value(fieldIndex);
+    for (const CachedRow& c : m_rowCache)
+        if (c.id == row.id)
+            return c.values.value(fieldIndex);
+    const char* base = m_arena.constData() + row.at;
+    QCborStreamReader r(base, row.size);
+    r.enterContainer();
+    for (int i = 0; i < fieldIndex && r.hasNext(); ++i)
+        r.next(FisFrame::MaxDepth);
+    QVariant v;
+    if (!r.hasNext() || !readPacketValue(r, base, m_fields[size_t(fieldIndex)]->m_type, &v))
+        return QVariant();
+    return v;
+}
+
+void TDataSet::dropRowCache() const {
+    for (CachedRow& c : m_rowCache)
+        c = CachedRow();
 }
 
 qint64 TDataSet::currentId() const {
@@ -288,11 +351,15 @@ void TDataSet::sortView() {
     if (m_sortFields.isEmpty())
         return;
     const QList<int> keys = m_sortFields;
+    // Each key decoded once per sort, not per comparison.
+    const size_t nk = size_t(keys.size());
+    std::vector<QVariant> key(m_rows.size() * nk);
+    for (int s : std::as_const(m_view))
+        for (size_t i = 0; i < nk; ++i)
+            key[size_t(s) * nk + i] = storageValue(s, keys[qsizetype(i)]);
     std::stable_sort(m_view.begin(), m_view.end(), [&](int a, int b) {
-        const QVariantList& ra = m_rows[size_t(a)].values;
-        const QVariantList& rb = m_rows[size_t(b)].values;
-        for (int k : keys) {
-            const int c = compareValues(ra.value(k), rb.value(k));
+        for (size_t i = 0; i < nk; ++i) {
+            const int c = compareValues(key[size_t(a) * nk + i], key[size_t(b) * nk + i]);
             if (c != 0)
                 return c < 0;
         }
@@ -341,15 +408,12 @@ QVariant TDataSet::currentValue(int fieldIndex) const {
     if (!Active() || fieldIndex < 0)
         return QVariant();
     if (m_probeStorage >= 0)
-        return m_rows[size_t(m_probeStorage)].values.value(fieldIndex);
-    if (m_displayPos >= 0 && m_displayPos != m_cur) {
-        const QVariantList* r = rowValues(m_displayPos);
-        return r ? r->value(fieldIndex) : QVariant();
-    }
+        return storageValues(m_probeStorage).value(fieldIndex);
+    if (m_displayPos >= 0 && m_displayPos != m_cur)
+        return rowValues(m_displayPos).value(fieldIndex);
     if (editing())
         return m_editBuffer.value(fieldIndex);
-    const QVariantList* r = rowValues(m_cur);
-    return r ? r->value(fieldIndex) : QVariant();
+    return rowValues(m_cur).value(fieldIndex);
 }
 
 QVariant TDataSet::ValueAt(int pos, int fieldIndex) const {
@@ -357,8 +421,7 @@ QVariant TDataSet::ValueAt(int pos, int fieldIndex) const {
         return QVariant();
     if (pos == m_cur && editing())
         return m_editBuffer.value(fieldIndex);
-    const QVariantList* r = rowValues(pos);
-    return r ? r->value(fieldIndex) : QVariant();
+    return rowValues(pos).value(fieldIndex);
 }
 
 QString TDataSet::DisplayTextAt(int pos, TField* field, bool display) const {
@@ -570,7 +633,7 @@ void TDataSet::Edit() {
             QStringLiteral("Não é possível modificar um conjunto de dados somente leitura."));
     if (BeforeEdit)
         BeforeEdit(this);
-    m_editBuffer = *rowValues(m_cur);
+    m_editBuffer = rowValues(m_cur);
     m_modified = false;
     setState(dsEdit);
     if (AfterEdit)
@@ -636,6 +699,7 @@ void TDataSet::Post() {
     const int s = m_identityView ? m_cur : m_view[m_cur];
     Row& row = m_rows[size_t(s)];
     row.values = m_editBuffer;
+    row.at = -1;
     if (m_logChanges)
         m_changed.insert(row.id);
     const qint64 id = row.id;
@@ -794,48 +858,70 @@ void TDataSet::setIndexFieldNames(const QString& fields) {
 
 // --- packets ---------------------------------------------------------------------------------
 
-void TDataSet::loadPacket(const TDataPacket& packet) {
-    // Build everything first, so that a refused packet leaves the dataset as it was.
-    const bool takeFields = m_fields.empty() || m_autoFields;
-    QList<TPacketField> defs;
-    QList<int> source; // packet column of each field
-    if (takeFields) {
-        defs = packet.fields;
-        for (int i = 0; i < defs.size(); ++i)
-            source << i;
+TDataSet::LoadPlan TDataSet::planLoad(const QList<TPacketField>& packetFields) const {
+    LoadPlan plan;
+    plan.takeFields = m_fields.empty() || m_autoFields;
+    auto indexOf = [&](const QString& name) {
+        for (int i = 0; i < packetFields.size(); ++i)
+            if (packetFields[i].name.compare(name, Qt::CaseInsensitive) == 0)
+                return i;
+        return -1;
+    };
+    if (plan.takeFields) {
+        plan.defs = packetFields;
+        for (int i = 0; i < plan.defs.size(); ++i)
+            plan.source << i;
     } else {
         for (const auto& f : m_fields) {
-            const int i = packet.indexOf(f->m_name);
-            if (i < 0)
-                throw EHostError(
-                    QStringLiteral("O pacote de dados não contém o campo '%1'.").arg(f->m_name));
-            const TFieldType pt = packet.fields[i].type;
+            const int i = indexOf(f->m_name);
+            if (i < 0) {
+                plan.error =
+                    QStringLiteral("O pacote de dados não contém o campo '%1'.").arg(f->m_name);
+                return plan;
+            }
+            const TFieldType pt = packetFields[i].type;
             const bool compatible = pt == f->m_type || (isTextType(pt) && isTextType(f->m_type)) ||
                                     (f->m_type == TFieldType::Float && pt == TFieldType::Integer);
-            if (!compatible)
-                throw EHostError(QStringLiteral("Tipo incompatível no campo '%1': esperado %2, "
-                                                "recebido %3.")
-                                     .arg(f->m_name, fieldTypeText(f->m_type), fieldTypeText(pt)));
-            defs << TPacketField{f->m_name, f->m_type, f->m_size};
-            source << i;
+            if (!compatible) {
+                plan.error = QStringLiteral("Tipo incompatível no campo '%1': esperado %2, "
+                                            "recebido %3.")
+                                 .arg(f->m_name, fieldTypeText(f->m_type), fieldTypeText(pt));
+                return plan;
+            }
+            plan.defs << TPacketField{f->m_name, f->m_type, f->m_size};
+            plan.source << i;
         }
     }
-    bool identity = source.size() == packet.fields.size();
-    for (int j = 0; identity && j < source.size(); ++j)
-        identity = source[j] == j;
+    plan.identity = plan.source.size() == packetFields.size();
+    for (int j = 0; plan.identity && j < plan.source.size(); ++j)
+        plan.identity = plan.source[j] == j;
+    for (const QString& name : m_indexFields.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+        int k = -1;
+        for (int j = 0; j < plan.defs.size() && k < 0; ++j)
+            if (plan.defs[j].name.compare(name.trimmed(), Qt::CaseInsensitive) == 0)
+                k = j;
+        if (k < 0) {
+            plan.error = QStringLiteral("Campo '%1' não encontrado.").arg(name.trimmed());
+            return plan;
+        }
+        plan.sortKeys << k;
+    }
+    return plan;
+}
+
+void TDataSet::loadPacket(const TDataPacket& packet) {
+    // Build everything first, so that a refused packet leaves the dataset as it was.
+    const LoadPlan plan = planLoad(packet.fields);
+    if (!plan.error.isEmpty())
+        throw EHostError(plan.error);
+    const bool takeFields = plan.takeFields;
+    const QList<TPacketField>& defs = plan.defs;
+    const QList<int>& source = plan.source;
+    const bool identity = plan.identity;
+    const QList<int>& sortKeys = plan.sortKeys;
     QList<int> typeIds;
     for (const auto& d : defs)
         typeIds << expectedTypeId(d.type);
-    QList<int> sortKeys;
-    for (const QString& name : m_indexFields.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
-        int k = -1;
-        for (int j = 0; j < defs.size() && k < 0; ++j)
-            if (defs[j].name.compare(name.trimmed(), Qt::CaseInsensitive) == 0)
-                k = j;
-        if (k < 0)
-            throw EHostError(QStringLiteral("Campo '%1' não encontrado.").arg(name.trimmed()));
-        sortKeys << k;
-    }
 
     std::vector<Row> rows;
     rows.reserve(size_t(packet.rows.size()));
@@ -886,7 +972,11 @@ void TDataSet::loadPacket(const TDataPacket& packet) {
         rows.push_back(std::move(row));
     }
 
-    // Commit.
+    commitLoad(takeFields, defs, std::move(rows), QByteArray(), nextId, sortKeys);
+}
+
+void TDataSet::commitLoad(bool takeFields, const QList<TPacketField>& defs, std::vector<Row>&& rows,
+                          const QByteArray& arena, qint64 nextId, const QList<int>& sortKeys) {
     if (editing())
         Cancel();
     if (takeFields) {
@@ -902,6 +992,8 @@ void TDataSet::loadPacket(const TDataPacket& packet) {
     if (BeforeOpen && !Active())
         BeforeOpen(this);
     m_rows = std::move(rows);
+    m_arena = arena;
+    dropRowCache();
     m_loads.append({m_nextId, int(m_rows.size())});
     if (m_loads.size() > 64)
         m_loads.removeFirst();
@@ -921,6 +1013,217 @@ void TDataSet::loadPacket(const TDataPacket& packet) {
         AfterScroll(this);
 }
 
+namespace {
+
+QString readText(QCborStreamReader& r) {
+    QString text;
+    auto chunk = r.readString();
+    while (chunk.status == QCborStreamReader::Ok) {
+        text += chunk.data;
+        chunk = r.readString();
+    }
+    return text;
+}
+
+void appendArrayHeader(QByteArray& out, quint64 n) {
+    if (n < 24) {
+        out.append(char(0x80 | n));
+        return;
+    }
+    const int bytes = n <= 0xff ? 1 : n <= 0xffff ? 2 : n <= 0xffffffffu ? 4 : 8;
+    out.append(char(0x80 | (bytes == 1 ? 24 : bytes == 2 ? 25 : bytes == 4 ? 26 : 27)));
+    for (int i = bytes - 1; i >= 0; --i)
+        out.append(char(n >> (8 * i)));
+}
+
+} // namespace
+
+void TDataSet::loadEncoded(const QByteArray& bytes, qsizetype begin, qsizetype end) {
+    // The texts and their order are those of TDataPacket::fromCbor then loadPacket: the
+    // packet's structure (fields, then rows in order), then how its fields meet the dataset's.
+    // Nothing changes until the whole packet has been read.
+    auto checked = [](QCborStreamReader& r) {
+        if (r.lastError() != QCborError::NoError)
+            throw EHostError(
+                QStringLiteral("Pacote inválido: CBOR inválido: %1").arg(r.lastError().toString()));
+    };
+    const char* data = bytes.constData() + begin;
+    const qsizetype size = end - begin;
+    QCborStreamReader r(data, size);
+    if (!r.isMap()) {
+        checked(r);
+        throw EHostError(QStringLiteral("Pacote inválido: esperado um mapa com fields e rows."));
+    }
+
+    QCborValue fieldsValue;
+    QList<TPacketField> packetFields;
+    QString fieldsError;
+    bool fieldsRead = false;
+    LoadPlan plan;
+    std::vector<Row> rows;
+    qint64 nextId = m_nextId;
+    bool rowsSeen = false, rowsIsArray = false, rowsRead = false;
+    qsizetype rowsBegin = 0, rowsEnd = 0;
+    // Rows that are not in bytes as the dataset reads them (other columns or order, a list of
+    // unknown length) are written here; their at is then -2 - their place here.
+    QByteArray written;
+
+    // rr is on one row of the bytes at base, which is bytes[baseAt...] (-1: not in bytes).
+    std::function<void(QCborStreamReader&, const char*, qsizetype, int)> readRow;
+    readRow = [&](QCborStreamReader& rr, const char* base, qsizetype baseAt, int rowNo) {
+        const int npf = int(packetFields.size());
+        auto widthError = [&](qsizetype width) {
+            return EHostError(
+                QStringLiteral("Pacote inválido: linha %1 tem %2 valores, esperado %3.")
+                    .arg(rowNo + 1)
+                    .arg(width)
+                    .arg(npf));
+        };
+        if (!rr.isArray())
+            throw widthError(0);
+        if (!rr.isLengthKnown()) {
+            // A row of unknown length is read as if written whole.
+            const QByteArray whole = QCborValue::fromCbor(rr).toCbor();
+            checked(rr);
+            QCborStreamReader one(whole);
+            readRow(one, whole.constData(), -1, rowNo);
+            return;
+        }
+        if (rr.length() != quint64(npf))
+            throw widthError(qsizetype(rr.length()));
+        const qsizetype rowBegin = qsizetype(rr.currentOffset());
+        QVarLengthArray<qsizetype, 32> at(npf + 1);
+        rr.enterContainer();
+        checked(rr);
+        for (int j = 0; j < npf; ++j) {
+            at[j] = qsizetype(rr.currentOffset());
+            const bool fits = readPacketValue(rr, base, packetFields[j].type, nullptr);
+            checked(rr);
+            if (!fits)
+                throw EHostError(
+                    QStringLiteral("Pacote inválido: linha %1, campo %2: esperado %3.")
+                        .arg(rowNo + 1)
+                        .arg(packetFields[j].name, fieldTypeExpected(packetFields[j].type)));
+        }
+        at[npf] = qsizetype(rr.currentOffset());
+        rr.leaveContainer();
+        checked(rr);
+        if (!plan.error.isEmpty())
+            return; // refused once every row has been checked
+        Row row;
+        row.id = nextId++;
+        if (plan.identity && baseAt >= 0) {
+            row.at = baseAt + rowBegin;
+            row.size = qsizetype(rr.currentOffset()) - rowBegin;
+        } else {
+            const qsizetype from = written.size();
+            if (plan.identity) {
+                written.append(base + rowBegin, qsizetype(rr.currentOffset()) - rowBegin);
+            } else {
+                appendArrayHeader(written, quint64(plan.defs.size()));
+                for (int src : std::as_const(plan.source))
+                    written.append(base + at[src], at[src + 1] - at[src]);
+            }
+            row.at = -2 - from;
+            row.size = written.size() - from;
+        }
+        rows.push_back(std::move(row));
+    };
+    // rr is on the rows array of the bytes at base, bytes[baseAt...].
+    auto readRows = [&](QCborStreamReader& rr, const char* base, qsizetype baseAt) {
+        if (rr.isLengthKnown() && plan.error.isEmpty())
+            rows.reserve(size_t(std::min<quint64>(rr.length(), quint64(size))));
+        rr.enterContainer();
+        checked(rr);
+        for (int rowNo = 0; rr.hasNext(); ++rowNo)
+            readRow(rr, base, baseAt, rowNo);
+        rr.leaveContainer();
+        checked(rr);
+    };
+
+    r.enterContainer();
+    checked(r);
+    while (r.hasNext()) {
+        const bool textKey = r.isString();
+        const QString key = textKey ? readText(r) : QString();
+        if (!textKey)
+            r.next(FisFrame::MaxDepth);
+        checked(r);
+        if (textKey && key == FisProtocol::Key::Fields && fieldsValue.isUndefined()) {
+            fieldsValue = QCborValue::fromCbor(r);
+            checked(r);
+            if (fieldsValue.isUndefined())
+                fieldsValue = QCborValue(QCborValue::Null); // present, and no list
+            if (fieldsValue.isArray()) {
+                try {
+                    for (const QCborValue& f : fieldsValue.toArray())
+                        packetFields.append(packetFieldFromCbor(f));
+                    plan = planLoad(packetFields);
+                    fieldsRead = true;
+                } catch (const EHostError& e) {
+                    fieldsError = e.text();
+                }
+            }
+            continue;
+        }
+        if (textKey && key == FisProtocol::Key::Rows && !rowsSeen) {
+            rowsSeen = true;
+            rowsIsArray = r.isArray();
+            rowsBegin = qsizetype(r.currentOffset());
+            if (rowsIsArray && fieldsRead) {
+                // Fields first, as the server writes them: the rows are read where they lie.
+                readRows(r, data, begin);
+                rowsRead = true;
+            } else {
+                r.next(FisFrame::MaxDepth);
+            }
+            checked(r);
+            rowsEnd = qsizetype(r.currentOffset());
+            continue;
+        }
+        r.next(FisFrame::MaxDepth);
+        checked(r);
+    }
+    r.leaveContainer();
+    checked(r);
+    if (qsizetype(r.currentOffset()) != size)
+        throw EHostError(QStringLiteral("Pacote inválido: bytes sobrando depois do pacote."));
+    if (!fieldsValue.isArray() || !rowsIsArray)
+        throw EHostError(QStringLiteral("Pacote inválido: fields e rows devem ser listas."));
+    if (!fieldsError.isEmpty())
+        throw EHostError(fieldsError);
+    if (!rowsRead) {
+        QCborStreamReader rr(data + rowsBegin, rowsEnd - rowsBegin);
+        readRows(rr, data + rowsBegin, begin + rowsBegin);
+    }
+    if (!plan.error.isEmpty())
+        throw EHostError(plan.error);
+    // The rows stay in the answer's bytes when all of them are there; otherwise all go to the
+    // written ones, which then hold nothing else.
+    QByteArray arena = rows.empty() ? QByteArray() : bytes;
+    if (!written.isEmpty()) {
+        bool mixed = false;
+        for (const Row& row : rows)
+            mixed = mixed || row.at >= 0;
+        if (mixed) {
+            QByteArray all;
+            for (Row& row : rows) {
+                const char* from =
+                    row.at >= 0 ? bytes.constData() + row.at : written.constData() + (-2 - row.at);
+                const qsizetype at = all.size();
+                all.append(from, row.size);
+                row.at = at;
+            }
+            arena = all;
+        } else {
+            for (Row& row : rows)
+                row.at = -2 - row.at;
+            arena = written;
+        }
+    }
+    commitLoad(plan.takeFields, plan.defs, std::move(rows), arena, nextId, plan.sortKeys);
+}
+
 TDataPacket TDataSet::packet() const {
     TDataPacket p;
     for (const auto& f : m_fields)
@@ -928,7 +1231,7 @@ TDataPacket TDataSet::packet() const {
     p.rows.reserve(int(m_rows.size()));
     for (int s = 0; s < int(m_rows.size()); ++s)
         if (s != m_insertedStorage)
-            p.rows.append(m_rows[size_t(s)].values);
+            p.rows.append(decodeRow(m_rows[size_t(s)]));
     return p;
 }
 
@@ -937,6 +1240,7 @@ void TDataSet::emptyRows() {
     if (editing())
         Cancel();
     m_rows.clear();
+    m_arena.clear();
     m_view.clear();
     m_changed.clear();
     clearCursor();
@@ -971,6 +1275,12 @@ void TClientDataSet::SetData(const TDataPacket& packet) {
 
 void TClientDataSet::SetData(const QCborValue& packet) {
     SetData(TDataPacket::fromCbor(packet));
+}
+
+void TClientDataSet::SetData(const TAnswerPayload& packet) {
+    if (!packet.isEncoded())
+        return SetData(packet.value());
+    loadEncoded(packet.encodedBytes(), packet.encodedBegin(), packet.encodedEnd());
 }
 
 TDataPacket TClientDataSet::GetData() const {

@@ -1,12 +1,15 @@
 #include "DataPacket.h"
 #include "core/Envelope.h"
+#include "core/Frame.h"
 
 #include "HostExceptions.h"
 
 #include <QCborArray>
 #include <QCborMap>
+#include <QCborStreamReader>
 
 #include <cstdlib>
+#include <limits>
 
 namespace {
 // Without TZ, glibc re-reads /etc/localtime for every local-time conversion, which made
@@ -97,39 +100,175 @@ QCborValue valueToCbor(TFieldType type, const QVariant& v) {
     return QCborValue(QCborValue::Null);
 }
 
-QVariant valueFromCbor(const TPacketField& f, const QCborValue& v, int row) {
+// The value v as a column of type t holds it; false when it does not fit.
+bool valueFromCbor(TFieldType t, const QCborValue& v, QVariant& out) {
+    out = QVariant();
     if (v.isNull() || v.isUndefined())
-        return QVariant();
-    auto bad = [&](const char* what) {
-        return EHostError(QStringLiteral("Pacote inválido: linha %1, campo %2: esperado %3.")
-                              .arg(row + 1)
-                              .arg(f.name, QString::fromLatin1(what)));
-    };
-    switch (f.type) {
+        return true;
+    switch (t) {
     case TFieldType::String:
     case TFieldType::FixedChar:
         if (!v.isString())
-            throw bad("texto");
-        return v.toString();
+            return false;
+        out = v.toString();
+        return true;
     case TFieldType::Float:
-        if (v.isDouble() || v.isInteger())
-            return v.toDouble();
-        throw bad("número");
+        if (!v.isDouble() && !v.isInteger())
+            return false;
+        out = v.toDouble();
+        return true;
     case TFieldType::Integer:
-        if (v.isInteger())
-            return v.toInteger();
-        throw bad("inteiro");
+        if (!v.isInteger())
+            return false;
+        out = v.toInteger();
+        return true;
     case TFieldType::DateTime: {
         QDateTime dt = dateTimeFromCbor(v);
         if (!dt.isValid())
-            throw bad("data");
-        return dt;
+            return false;
+        out = dt;
+        return true;
     }
     }
-    return QVariant();
+    return false;
+}
+
+QVariant valueFromCbor(const TPacketField& f, const QCborValue& v, int row) {
+    QVariant out;
+    if (!valueFromCbor(f.type, v, out))
+        throw EHostError(QStringLiteral("Pacote inválido: linha %1, campo %2: esperado %3.")
+                             .arg(row + 1)
+                             .arg(f.name, fieldTypeExpected(f.type)));
+    return out;
+}
+
+// "YYYY-MM-DDTHH:MM:SS.mmmZ", as cborFromDateTime writes a date, read without QDateTime's
+// parser (which costs a microsecond a value). Anything else takes the parser's way.
+bool canonicalDate(const char* p, QDate& day, QTime& time) {
+    if (p[4] != '-' || p[7] != '-' || p[10] != 'T' || p[13] != ':' || p[16] != ':' ||
+        p[19] != '.' || p[23] != 'Z')
+        return false;
+    bool ok = true;
+    auto num = [&](int at, int len) {
+        int n = 0;
+        for (int i = 0; i < len; ++i) {
+            const char c = p[at + i];
+            ok = ok && c >= '0' && c <= '9';
+            n = n * 10 + (c - '0');
+        }
+        return n;
+    };
+    const int y = num(0, 4), mo = num(5, 2), d = num(8, 2);
+    const int h = num(11, 2), mi = num(14, 2), s = num(17, 2), ms = num(20, 3);
+    if (!ok || y < 1000 || !QDate::isValid(y, mo, d) || !QTime::isValid(h, mi, s, ms))
+        return false;
+    day = QDate(y, mo, d);
+    time = QTime(h, mi, s, ms);
+    return true;
 }
 
 } // namespace
+
+QString fieldTypeExpected(TFieldType type) {
+    switch (type) {
+    case TFieldType::String:
+    case TFieldType::FixedChar:
+        return QStringLiteral("texto");
+    case TFieldType::Float:
+        return QStringLiteral("número");
+    case TFieldType::Integer:
+        return QStringLiteral("inteiro");
+    case TFieldType::DateTime:
+        return QStringLiteral("data");
+    }
+    return QString();
+}
+
+bool readPacketValue(QCborStreamReader& r, const char* base, TFieldType type, QVariant* out) {
+    const qsizetype start = qsizetype(r.currentOffset());
+    const bool text = type == TFieldType::String || type == TFieldType::FixedChar;
+    auto set = [&](QVariant v) {
+        if (out)
+            *out = std::move(v);
+        return true;
+    };
+    // The common cases are read in place; the rest through QCborValue, exactly as fromCbor.
+    switch (r.type()) {
+    case QCborStreamReader::UnsignedInteger: {
+        const quint64 n = r.toUnsignedInteger();
+        r.next();
+        if (type == TFieldType::Float)
+            return set(double(n));
+        if (type == TFieldType::Integer && n <= quint64(std::numeric_limits<qint64>::max()))
+            return set(qint64(n));
+        return false;
+    }
+    case QCborStreamReader::Float16:
+    case QCborStreamReader::Float:
+    case QCborStreamReader::Double: {
+        const double d = r.isDouble()  ? r.toDouble()
+                         : r.isFloat() ? double(r.toFloat())
+                                       : double(r.toFloat16());
+        r.next();
+        return type == TFieldType::Float && set(d);
+    }
+    case QCborStreamReader::SimpleType: {
+        const bool empty = r.isNull() || r.isUndefined();
+        r.next();
+        return empty && set(QVariant());
+    }
+    case QCborStreamReader::String:
+        if (!r.isLengthKnown() || type == TFieldType::DateTime)
+            break;
+        {
+            const qsizetype len = qsizetype(r.length());
+            if (!r.next() || !text)
+                return false;
+            const char* p = base + r.currentOffset() - len;
+            if (!QByteArrayView(p, len).isValidUtf8())
+                return false;
+            return set(len == 0 ? QVariant() : QVariant(QString::fromUtf8(p, len)));
+        }
+    case QCborStreamReader::Tag:
+        if (type != TFieldType::DateTime)
+            break;
+        if (r.toTag() == QCborKnownTags::DateTimeString && r.next() && r.isString() &&
+            r.isLengthKnown() && r.length() == 24) {
+            r.next();
+            QDate day;
+            QTime time;
+            if (r.lastError() == QCborError::NoError &&
+                canonicalDate(base + r.currentOffset() - 24, day, time))
+                return set(QDateTime(day, time));
+            const QByteArray item =
+                QByteArray::fromRawData(base + start, r.currentOffset() - start);
+            QVariant v;
+            return valueFromCbor(type, QCborValue::fromCbor(item), v) && set(v);
+        }
+        break;
+    default:
+        break;
+    }
+    r.next(FisFrame::MaxDepth);
+    if (r.lastError() != QCborError::NoError)
+        return false;
+    const QByteArray item = QByteArray::fromRawData(base + start, r.currentOffset() - start);
+    QVariant v;
+    if (!valueFromCbor(type, QCborValue::fromCbor(item), v))
+        return false;
+    if (text && v.toString().isEmpty())
+        v = QVariant();
+    return set(v);
+}
+
+TPacketField packetFieldFromCbor(const QCborValue& f) {
+    const QCborArray a = f.toArray();
+    if (!f.isArray() || a.size() != 3 || !a[0].isString() || !a[1].isString() || !a[2].isInteger())
+        throw EHostError(QStringLiteral("Pacote inválido: cada campo é [nome, tipo, tamanho]."));
+    if (a[0].toString().isEmpty())
+        throw EHostError(QStringLiteral("Pacote inválido: campo sem nome."));
+    return {a[0].toString(), fieldTypeFromName(a[1].toString()), int(a[2].toInteger())};
+}
 
 QCborValue TDataPacket::toCbor() const {
     QCborArray fa;
@@ -157,17 +296,8 @@ TDataPacket TDataPacket::fromCbor(const QCborValue& value) {
     if (!fv.isArray() || !rv.isArray())
         throw EHostError(QStringLiteral("Pacote inválido: fields e rows devem ser listas."));
     TDataPacket p;
-    for (const QCborValue& f : fv.toArray()) {
-        const QCborArray a = f.toArray();
-        if (!f.isArray() || a.size() != 3 || !a[0].isString() || !a[1].isString() ||
-            !a[2].isInteger())
-            throw EHostError(
-                QStringLiteral("Pacote inválido: cada campo é [nome, tipo, tamanho]."));
-        if (a[0].toString().isEmpty())
-            throw EHostError(QStringLiteral("Pacote inválido: campo sem nome."));
-        p.fields.append(
-            {a[0].toString(), fieldTypeFromName(a[1].toString()), int(a[2].toInteger())});
-    }
+    for (const QCborValue& f : fv.toArray())
+        p.fields.append(packetFieldFromCbor(f));
     int rowNo = 0;
     for (const QCborValue& r : rv.toArray()) {
         const QCborArray a = r.toArray();

@@ -13,6 +13,8 @@
 #include <QString>
 #include <QVariant>
 
+class QCborStreamReader;
+
 enum class TFieldType { String, FixedChar, Float, DateTime, Integer };
 
 FIS_EXPORT QString fieldTypeName(TFieldType type);
@@ -37,6 +39,16 @@ struct FIS_EXPORT TDataPacket {
     static TDataPacket fromCbor(const QCborValue& value);
     bool operator==(const TDataPacket&) const = default;
 };
+
+// One entry [name, type, size] of a packet's fields, checked as fromCbor checks it.
+FIS_EXPORT TPacketField packetFieldFromCbor(const QCborValue& entry);
+// Reads the value r is on as a column of that type holds it, straight from the CBOR bytes that
+// begin at base (the bytes r reads), and moves past it: what fromCbor gives for it, with an
+// empty text as null. With out null the value is only checked. False when it does not fit the
+// type (fieldTypeExpected names what was expected); r's own error tells malformed bytes.
+FIS_EXPORT bool readPacketValue(QCborStreamReader& r, const char* base, TFieldType type,
+                                QVariant* out);
+FIS_EXPORT QString fieldTypeExpected(TFieldType type);
 
 // Wall-clock date-time <-> CBOR tag 0, without time-zone conversion.
 FIS_EXPORT QCborValue cborFromDateTime(const QDateTime& dt);
