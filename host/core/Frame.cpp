@@ -100,6 +100,7 @@ qint64 walkCost(const QByteArray& bytes, QString* error, QList<qsizetype>* spans
         case QCborStreamReader::ByteArray: {
             qint64 len = 0;
             if (r.isLengthKnown()) {
+                const bool text = r.isString();
                 len = qint64(r.length());
                 r.next();
                 // A declared length past the frame's end is refused before it is counted: it may
@@ -108,6 +109,10 @@ qint64 walkCost(const QByteArray& bytes, QString* error, QList<qsizetype>* spans
                     return fail(costError(r));
                 if (len < 0 || len > bytes.size())
                     return fail(QStringLiteral("CBOR inválido: comprimento além do fim do quadro"));
+                // Checked here because a result may be read from the frame without decoding it.
+                if (text &&
+                    !QByteArrayView(bytes.constData() + r.currentOffset() - len, len).isValidUtf8())
+                    return fail(QStringLiteral("CBOR inválido: texto que não é UTF-8"));
             } else {
                 // A string in chunks: what the chunks add up to.
                 const bool text = r.isString();

@@ -116,10 +116,10 @@ void TestStreaming::streamedPacketEqualsBuiltPacket() {
     // And a reader of today's packets reads it back as the same rows.
     QCOMPARE(TDataPacket::fromCbor(QCborValue::fromCbor(got)), p);
     // So does a client reading the bytes straight into its dataset.
-    TClientDataSet decoded, streamed;
+    TClientDataSet decoded, read;
     decoded.SetData(QCborValue::fromCbor(got));
-    streamed.SetData(TAnswerPayload::encoded(s.bytes, s.headroom, s.bytes.size()));
-    QCOMPARE(streamed.GetData(), decoded.GetData());
+    read.SetData(TAnswerPayload::encoded(s.bytes, s.headroom, s.bytes.size()));
+    QCOMPARE(read.GetData(), decoded.GetData());
 }
 
 QCborMap TestStreaming::noteRequest(const QString& company, const QString& registration) {
