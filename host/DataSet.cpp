@@ -248,10 +248,18 @@ QVariantList TDataSet::decodeRow(const Row& row) const {
         return row.values;
     // Checked when loaded: a value that still does not read gives an empty value.
     const char* base = m_arena.constData() + row.at;
+    const int nf = int(m_fields.size());
+    QVarLengthArray<TFieldType, 32> types;
+    for (const auto& f : m_fields)
+        types.append(f->m_type);
+    QVariantList out(nf);
+    qsizetype at = 0;
+    if (FisPacketScan::scanRow(base, row.size, at, types.constData(), nf, out.data(), -1, nullptr))
+        return out;
+    out.clear();
     QCborStreamReader r(base, row.size);
     r.enterContainer();
-    QVariantList out;
-    out.reserve(int(m_fields.size()));
+    out.reserve(nf);
     for (const auto& f : m_fields) {
         QVariant v;
         if (!r.hasNext() || !readPacketValue(r, base, f->m_type, &v))
@@ -283,6 +291,15 @@ QVariant TDataSet::storageValue(int storage, int fieldIndex) const {
         if (c.id == row.id)
             return c.values.value(fieldIndex);
     const char* base = m_arena.constData() + row.at;
+    const int nf = int(m_fields.size());
+    QVarLengthArray<TFieldType, 32> types;
+    for (const auto& f : m_fields)
+        types.append(f->m_type);
+    QVarLengthArray<QVariant, 32> one(nf);
+    qsizetype at = 0;
+    if (FisPacketScan::scanRow(base, row.size, at, types.constData(), nf, one.data(), fieldIndex,
+                               nullptr))
+        return one[fieldIndex];
     QCborStreamReader r(base, row.size);
     r.enterContainer();
     for (int i = 0; i < fieldIndex && r.hasNext(); ++i)
@@ -1015,14 +1032,12 @@ void TDataSet::commitLoad(bool takeFields, const QList<TPacketField>& defs, std:
 
 namespace {
 
-QString readText(QCborStreamReader& r) {
-    QString text;
-    auto chunk = r.readString();
-    while (chunk.status == QCborStreamReader::Ok) {
-        text += chunk.data;
-        chunk = r.readString();
-    }
-    return text;
+// One item's bytes decoded; undefined when they do not decode (QCborValue must never see a
+// text that is not UTF-8).
+QCborValue decodeSpan(const char* p, qsizetype size) {
+    QCborStreamReader r(p, size);
+    QCborValue v = QCborValue::fromCbor(r);
+    return r.lastError() == QCborError::NoError ? v : QCborValue();
 }
 
 void appendArrayHeader(QByteArray& out, quint64 n) {
@@ -1041,22 +1056,33 @@ void appendArrayHeader(QByteArray& out, quint64 n) {
 void TDataSet::loadEncoded(const QByteArray& bytes, qsizetype begin, qsizetype end) {
     // The texts and their order are those of TDataPacket::fromCbor then loadPacket: the
     // packet's structure (fields, then rows in order), then how its fields meet the dataset's.
-    // Nothing changes until the whole packet has been read.
-    auto checked = [](QCborStreamReader& r) {
-        if (r.lastError() != QCborError::NoError)
-            throw EHostError(
-                QStringLiteral("Pacote inválido: CBOR inválido: %1").arg(r.lastError().toString()));
-    };
+    // Nothing changes until the whole packet has been read. The usual rows are scanned in
+    // place (FisPacketScan); any other goes through QCborStreamReader, which tells the errors.
+    using namespace FisPacketScan;
     const char* data = bytes.constData() + begin;
     const qsizetype size = end - begin;
-    QCborStreamReader r(data, size);
-    if (!r.isMap()) {
-        checked(r);
+    auto malformed = [](const QString& why) {
+        return EHostError(QStringLiteral("Pacote inválido: CBOR inválido: %1").arg(why));
+    };
+    auto checked = [&](QCborStreamReader& r) {
+        if (r.lastError() != QCborError::NoError)
+            throw malformed(r.lastError().toString());
+    };
+    const QString cut = QStringLiteral("item malformado ou cortado");
+
+    Head top;
+    if (!readHead(data, size, 0, top))
+        throw malformed(cut);
+    if (top.major != 5) {
+        qsizetype at = 0;
+        if (!skipItem(data, size, at, FisFrame::MaxDepth))
+            throw malformed(cut);
         throw EHostError(QStringLiteral("Pacote inválido: esperado um mapa com fields e rows."));
     }
 
     QCborValue fieldsValue;
     QList<TPacketField> packetFields;
+    QList<TFieldType> packetTypes;
     QString fieldsError;
     bool fieldsRead = false;
     LoadPlan plan;
@@ -1064,11 +1090,12 @@ void TDataSet::loadEncoded(const QByteArray& bytes, qsizetype begin, qsizetype e
     qint64 nextId = m_nextId;
     bool rowsSeen = false, rowsIsArray = false, rowsRead = false;
     qsizetype rowsBegin = 0, rowsEnd = 0;
-    // Rows that are not in bytes as the dataset reads them (other columns or order, a list of
-    // unknown length) are written here; their at is then -2 - their place here.
+    // Rows that are not in bytes as the dataset reads them (other columns or order, an unusual
+    // encoding) are written here; their at is then -2 - their place here.
     QByteArray written;
 
-    // rr is on one row of the bytes at base, which is bytes[baseAt...] (-1: not in bytes).
+    // The slow way for one row: rr is on it, in the bytes at base (which are bytes[baseAt...],
+    // -1 when not in bytes).
     std::function<void(QCborStreamReader&, const char*, qsizetype, int)> readRow;
     readRow = [&](QCborStreamReader& rr, const char* base, qsizetype baseAt, int rowNo) {
         const int npf = int(packetFields.size());
@@ -1079,8 +1106,10 @@ void TDataSet::loadEncoded(const QByteArray& bytes, qsizetype begin, qsizetype e
                     .arg(width)
                     .arg(npf));
         };
-        if (!rr.isArray())
+        if (!rr.isArray()) {
+            checked(rr);
             throw widthError(0);
+        }
         if (!rr.isLengthKnown()) {
             // A row of unknown length is read as if written whole.
             const QByteArray whole = QCborValue::fromCbor(rr).toCbor();
@@ -1129,72 +1158,121 @@ void TDataSet::loadEncoded(const QByteArray& bytes, qsizetype begin, qsizetype e
         }
         rows.push_back(std::move(row));
     };
-    // rr is on the rows array of the bytes at base, bytes[baseAt...].
-    auto readRows = [&](QCborStreamReader& rr, const char* base, qsizetype baseAt) {
-        if (rr.isLengthKnown() && plan.error.isEmpty())
-            rows.reserve(size_t(std::min<quint64>(rr.length(), quint64(size))));
-        rr.enterContainer();
-        checked(rr);
-        for (int rowNo = 0; rr.hasNext(); ++rowNo)
-            readRow(rr, base, baseAt, rowNo);
-        rr.leaveContainer();
-        checked(rr);
+    // The rows list at data[pos]; pos ends past it.
+    auto readRows = [&](qsizetype& pos) {
+        Head list;
+        if (!readHead(data, size, pos, list) || list.major != 4)
+            throw malformed(cut);
+        pos += list.size;
+        if (!list.indefinite && plan.error.isEmpty())
+            rows.reserve(size_t(std::min<quint64>(list.value, quint64(size))));
+        const int npf = int(packetFields.size());
+        QVarLengthArray<qsizetype, 32> starts(npf + 1);
+        for (quint64 rowNo = 0;; ++rowNo) {
+            if (list.indefinite) {
+                if (pos >= size)
+                    throw malformed(cut);
+                if (quint8(data[pos]) == 0xff) {
+                    ++pos;
+                    break;
+                }
+            } else if (rowNo == list.value) {
+                break;
+            }
+            const qsizetype rowBegin = pos;
+            if (scanRow(data, size, pos, packetTypes.constData(), npf, nullptr, -1,
+                        starts.data())) {
+                if (!plan.error.isEmpty())
+                    continue;
+                Row row;
+                row.id = nextId++;
+                if (plan.identity) {
+                    row.at = begin + rowBegin;
+                    row.size = pos - rowBegin;
+                } else {
+                    const qsizetype from = written.size();
+                    appendArrayHeader(written, quint64(plan.defs.size()));
+                    for (int src : std::as_const(plan.source))
+                        written.append(data + starts[src], starts[src + 1] - starts[src]);
+                    row.at = -2 - from;
+                    row.size = written.size() - from;
+                }
+                rows.push_back(std::move(row));
+                continue;
+            }
+            QCborStreamReader rr(data + pos, size - pos);
+            readRow(rr, data + pos, begin + pos, int(rowNo));
+            pos += qsizetype(rr.currentOffset());
+        }
     };
 
-    r.enterContainer();
-    checked(r);
-    while (r.hasNext()) {
-        const bool textKey = r.isString();
-        const QString key = textKey ? readText(r) : QString();
-        if (!textKey)
-            r.next(FisFrame::MaxDepth);
-        checked(r);
-        if (textKey && key == FisProtocol::Key::Fields && fieldsValue.isUndefined()) {
-            fieldsValue = QCborValue::fromCbor(r);
-            checked(r);
+    qsizetype pos = top.size;
+    for (quint64 k = 0;; ++k) {
+        if (top.indefinite) {
+            if (pos >= size)
+                throw malformed(cut);
+            if (quint8(data[pos]) == 0xff) {
+                ++pos;
+                break;
+            }
+        } else if (k == top.value) {
+            break;
+        }
+        // The key: a text compared as it is written; anything else is no key of ours.
+        const qsizetype keyAt = pos;
+        if (!skipItem(data, size, pos, FisFrame::MaxDepth))
+            throw malformed(cut);
+        const QCborValue key = decodeSpan(data + keyAt, pos - keyAt);
+        const bool isFields = key.isString() && key.toString() == FisProtocol::Key::Fields;
+        const bool isRows = key.isString() && key.toString() == FisProtocol::Key::Rows;
+        const qsizetype valueAt = pos;
+        Head value;
+        if (!readHead(data, size, pos, value))
+            throw malformed(cut);
+        if (isRows && !rowsSeen) {
+            rowsSeen = true;
+            rowsIsArray = value.major == 4;
+            rowsBegin = valueAt;
+            if (rowsIsArray && fieldsRead) {
+                // Fields first, as the server writes them: the rows are read where they lie.
+                readRows(pos);
+                rowsRead = true;
+            } else if (!skipItem(data, size, pos, FisFrame::MaxDepth)) {
+                throw malformed(cut);
+            }
+            rowsEnd = pos;
+            continue;
+        }
+        if (!skipItem(data, size, pos, FisFrame::MaxDepth))
+            throw malformed(cut);
+        if (isFields && fieldsValue.isUndefined()) {
+            fieldsValue = decodeSpan(data + valueAt, pos - valueAt);
             if (fieldsValue.isUndefined())
                 fieldsValue = QCborValue(QCborValue::Null); // present, and no list
             if (fieldsValue.isArray()) {
                 try {
-                    for (const QCborValue& f : fieldsValue.toArray())
+                    for (const QCborValue& f : fieldsValue.toArray()) {
                         packetFields.append(packetFieldFromCbor(f));
+                        packetTypes.append(packetFields.last().type);
+                    }
                     plan = planLoad(packetFields);
                     fieldsRead = true;
                 } catch (const EHostError& e) {
                     fieldsError = e.text();
                 }
             }
-            continue;
         }
-        if (textKey && key == FisProtocol::Key::Rows && !rowsSeen) {
-            rowsSeen = true;
-            rowsIsArray = r.isArray();
-            rowsBegin = qsizetype(r.currentOffset());
-            if (rowsIsArray && fieldsRead) {
-                // Fields first, as the server writes them: the rows are read where they lie.
-                readRows(r, data, begin);
-                rowsRead = true;
-            } else {
-                r.next(FisFrame::MaxDepth);
-            }
-            checked(r);
-            rowsEnd = qsizetype(r.currentOffset());
-            continue;
-        }
-        r.next(FisFrame::MaxDepth);
-        checked(r);
     }
-    r.leaveContainer();
-    checked(r);
-    if (qsizetype(r.currentOffset()) != size)
+    if (pos != size)
         throw EHostError(QStringLiteral("Pacote inválido: bytes sobrando depois do pacote."));
     if (!fieldsValue.isArray() || !rowsIsArray)
         throw EHostError(QStringLiteral("Pacote inválido: fields e rows devem ser listas."));
     if (!fieldsError.isEmpty())
         throw EHostError(fieldsError);
     if (!rowsRead) {
-        QCborStreamReader rr(data + rowsBegin, rowsEnd - rowsBegin);
-        readRows(rr, data + rowsBegin, begin + rowsBegin);
+        qsizetype at = rowsBegin;
+        readRows(at);
+        Q_ASSERT(at == rowsEnd);
     }
     if (!plan.error.isEmpty())
         throw EHostError(plan.error);
