@@ -249,10 +249,11 @@ bool readPacketValue(QCborStreamReader& r, const char* base, TFieldType type, QV
             if (r.lastError() == QCborError::NoError &&
                 canonicalDate(base + r.currentOffset() - 24, day, time))
                 return set(QDateTime(day, time));
-            const QByteArray item =
-                QByteArray::fromRawData(base + start, r.currentOffset() - start);
+            if (r.lastError() != QCborError::NoError)
+                return false;
+            const QCborValue item = decodeSpan(base + start, r.currentOffset() - start);
             QVariant v;
-            return valueFromCbor(type, QCborValue::fromCbor(item), v) && set(v);
+            return !item.isUndefined() && valueFromCbor(type, item, v) && set(v);
         }
         break;
     default:
