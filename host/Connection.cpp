@@ -384,7 +384,10 @@ TServerAnswer TSocketConnection::callOnce(const QString& method, QCborArray& arg
     QTimer timer;
     timer.setSingleShot(true);
     enum class End { None, Answer, Lost, Timeout, Malformed } end = End::None;
-    QCborValue answer;
+    // The answer's frame is kept as it came: its result is read from these bytes by whoever
+    // wants it (a dataset straight into its rows), the rest of the envelope decoded here.
+    QByteArray frameBody;
+    FisFrame::TAnswerEnvelope answer;
     QString why;
 
     auto pump = [&] {
@@ -392,9 +395,12 @@ TServerAnswer TSocketConnection::callOnce(const QString& method, QCborArray& arg
             return;
         d->reader.readFrom(s);
         for (;;) {
-            QCborValue item;
+            QByteArray body;
             QString err;
-            const auto st = d->reader.next(item, &err);
+            auto st = d->reader.nextFrame(body, &err);
+            FisFrame::TAnswerEnvelope item;
+            if (st == TFrameReader::Status::Item && !FisFrame::decodeAnswer(body, item, &err))
+                st = TFrameReader::Status::Malformed;
             if (st == TFrameReader::Status::NeedMore)
                 return;
             if (st != TFrameReader::Status::Item) {
@@ -403,20 +409,21 @@ TServerAnswer TSocketConnection::callOnce(const QString& method, QCborArray& arg
                 loop.quit();
                 return;
             }
-            if (!item.isMap()) {
+            if (!item.isMap) {
                 why = QStringLiteral("resposta não é um mapa");
                 end = End::Malformed;
                 loop.quit();
                 return;
             }
-            const QCborValue idv = item.toMap().value(FisProtocol::Key::Id);
+            const QCborValue idv = item.envelope.value(FisProtocol::Key::Id);
             // An answer to an earlier call that timed out: not ours.
             if (idv.isInteger() && idv.toInteger() != id)
                 continue;
             // The server answers {id: null, error} when it could not read the request at all;
             // with one call in flight that answer is ours, and its text says why.
-            if (idv.isNull() && item.toMap().value(FisProtocol::Key::Error).isString()) {
+            if (idv.isNull() && item.envelope.value(FisProtocol::Key::Error).isString()) {
                 answer = item;
+                frameBody = body;
                 end = End::Answer;
                 loop.quit();
                 return;
@@ -428,6 +435,7 @@ TServerAnswer TSocketConnection::callOnce(const QString& method, QCborArray& arg
                 return;
             }
             answer = item;
+            frameBody = body;
             end = End::Answer;
             loop.quit();
             return;
@@ -478,7 +486,7 @@ TServerAnswer TSocketConnection::callOnce(const QString& method, QCborArray& arg
                         .arg(where, method, why));
     }
 
-    const QCborMap m = answer.toMap();
+    const QCborMap& m = answer.envelope;
     if (m.contains(FisProtocol::Key::Error)) {
         const QCborValue e = m.value(FisProtocol::Key::Error);
         if (needLogin && m.value(FisProtocol::Session::NeedLogin).toBool() && e.isString()) {
@@ -490,7 +498,7 @@ TServerAnswer TSocketConnection::callOnce(const QString& method, QCborArray& arg
                         ? e.toString()
                         : QStringLiteral("O servidor de aplicação recusou %1.").arg(method));
     }
-    if (!m.contains(FisProtocol::Key::Result))
+    if (answer.resultBegin < 0)
         return fail(QStringLiteral("Resposta inválida do servidor de aplicação em %1 para %2: "
                                    "sem resultado")
                         .arg(where, method));
@@ -504,5 +512,6 @@ TServerAnswer TSocketConnection::callOnce(const QString& method, QCborArray& arg
         }
     }
     d->lastError.clear();
-    return TServerAnswer::success(m.value(FisProtocol::Key::Result));
+    return TServerAnswer::success(
+        TAnswerPayload::encoded(frameBody, answer.resultBegin, answer.resultEnd));
 }

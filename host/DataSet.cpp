@@ -1,9 +1,15 @@
 #include "DataSet.h"
 
 #include "FieldValues.h"
+#include "core/Envelope.h"
+#include "core/Frame.h"
 #include "core/HostExceptions.h"
 
+#include <QCborStreamReader>
+#include <QVarLengthArray>
+
 #include <algorithm>
+#include <functional>
 
 namespace {
 
@@ -170,6 +176,7 @@ void TDataSet::createEmpty() {
     if (Active() && editing())
         Cancel();
     m_rows.clear();
+    m_arena.clear();
     m_changed.clear();
     leaveEdit(dsBrowse);
     rebuildView(0);
@@ -188,6 +195,8 @@ void TDataSet::Close() {
         BeforeClose(this);
     leaveEdit(dsInactive);
     m_rows.clear();
+    m_arena.clear();
+    dropRowCache();
     m_view.clear();
     m_identityView = true;
     m_changed.clear();
@@ -228,11 +237,82 @@ int TDataSet::RecNo() const {
     return (Active() && m_cur >= 0) ? m_cur + 1 : 0;
 }
 
-const QVariantList* TDataSet::rowValues(int pos) const {
+QVariantList TDataSet::rowValues(int pos) const {
     if (pos < 0 || pos >= RecordCount())
-        return nullptr;
-    const int s = m_identityView ? pos : m_view[pos];
-    return &m_rows[size_t(s)].values;
+        return QVariantList();
+    return storageValues(m_identityView ? pos : m_view[pos]);
+}
+
+QVariantList TDataSet::decodeRow(const Row& row) const {
+    if (row.at < 0)
+        return row.values;
+    // Checked when loaded: a value that still does not read gives an empty value.
+    const char* base = m_arena.constData() + row.at;
+    const int nf = int(m_fields.size());
+    QVarLengthArray<TFieldType, 32> types;
+    for (const auto& f : m_fields)
+        types.append(f->m_type);
+    QVariantList out(nf);
+    qsizetype at = 0;
+    if (FisPacketScan::scanRow(base, row.size, at, types.constData(), nf, out.data(), -1, nullptr))
+        return out;
+    out.clear();
+    QCborStreamReader r(base, row.size);
+    r.enterContainer();
+    out.reserve(nf);
+    for (const auto& f : m_fields) {
+        QVariant v;
+        if (!r.hasNext() || !readPacketValue(r, base, f->m_type, &v))
+            v = QVariant();
+        out.append(v);
+    }
+    return out;
+}
+
+QVariantList TDataSet::storageValues(int storage) const {
+    const Row& row = m_rows[size_t(storage)];
+    if (row.at < 0)
+        return row.values;
+    for (const CachedRow& c : m_rowCache)
+        if (c.id == row.id)
+            return c.values;
+    CachedRow& c = m_rowCache[m_rowCacheNext];
+    m_rowCacheNext = (m_rowCacheNext + 1) % int(std::size(m_rowCache));
+    c.values = decodeRow(row);
+    c.id = row.id;
+    return c.values;
+}
+
+QVariant TDataSet::storageValue(int storage, int fieldIndex) const {
+    const Row& row = m_rows[size_t(storage)];
+    if (row.at < 0 || fieldIndex < 0 || fieldIndex >= int(m_fields.size()))
+        return row.values.value(fieldIndex);
+    for (const CachedRow& c : m_rowCache)
+        if (c.id == row.id)
+            return c.values.value(fieldIndex);
+    const char* base = m_arena.constData() + row.at;
+    const int nf = int(m_fields.size());
+    QVarLengthArray<TFieldType, 32> types;
+    for (const auto& f : m_fields)
+        types.append(f->m_type);
+    QVarLengthArray<QVariant, 32> one(nf);
+    qsizetype at = 0;
+    if (FisPacketScan::scanRow(base, row.size, at, types.constData(), nf, one.data(), fieldIndex,
+                               nullptr))
+        return one[fieldIndex];
+    QCborStreamReader r(base, row.size);
+    r.enterContainer();
+    for (int i = 0; i < fieldIndex && r.hasNext(); ++i)
+        r.next(FisFrame::MaxDepth);
+    QVariant v;
+    if (!r.hasNext() || !readPacketValue(r, base, m_fields[size_t(fieldIndex)]->m_type, &v))
+        return QVariant();
+    return v;
+}
+
+void TDataSet::dropRowCache() const {
+    for (CachedRow& c : m_rowCache)
+        c = CachedRow();
 }
 
 qint64 TDataSet::currentId() const {
@@ -288,11 +368,15 @@ void TDataSet::sortView() {
     if (m_sortFields.isEmpty())
         return;
     const QList<int> keys = m_sortFields;
+    // Each key decoded once per sort, not per comparison.
+    const size_t nk = size_t(keys.size());
+    std::vector<QVariant> key(m_rows.size() * nk);
+    for (int s : std::as_const(m_view))
+        for (size_t i = 0; i < nk; ++i)
+            key[size_t(s) * nk + i] = storageValue(s, keys[qsizetype(i)]);
     std::stable_sort(m_view.begin(), m_view.end(), [&](int a, int b) {
-        const QVariantList& ra = m_rows[size_t(a)].values;
-        const QVariantList& rb = m_rows[size_t(b)].values;
-        for (int k : keys) {
-            const int c = compareValues(ra.value(k), rb.value(k));
+        for (size_t i = 0; i < nk; ++i) {
+            const int c = compareValues(key[size_t(a) * nk + i], key[size_t(b) * nk + i]);
             if (c != 0)
                 return c < 0;
         }
@@ -341,15 +425,12 @@ QVariant TDataSet::currentValue(int fieldIndex) const {
     if (!Active() || fieldIndex < 0)
         return QVariant();
     if (m_probeStorage >= 0)
-        return m_rows[size_t(m_probeStorage)].values.value(fieldIndex);
-    if (m_displayPos >= 0 && m_displayPos != m_cur) {
-        const QVariantList* r = rowValues(m_displayPos);
-        return r ? r->value(fieldIndex) : QVariant();
-    }
+        return storageValues(m_probeStorage).value(fieldIndex);
+    if (m_displayPos >= 0 && m_displayPos != m_cur)
+        return rowValues(m_displayPos).value(fieldIndex);
     if (editing())
         return m_editBuffer.value(fieldIndex);
-    const QVariantList* r = rowValues(m_cur);
-    return r ? r->value(fieldIndex) : QVariant();
+    return rowValues(m_cur).value(fieldIndex);
 }
 
 QVariant TDataSet::ValueAt(int pos, int fieldIndex) const {
@@ -357,8 +438,7 @@ QVariant TDataSet::ValueAt(int pos, int fieldIndex) const {
         return QVariant();
     if (pos == m_cur && editing())
         return m_editBuffer.value(fieldIndex);
-    const QVariantList* r = rowValues(pos);
-    return r ? r->value(fieldIndex) : QVariant();
+    return rowValues(pos).value(fieldIndex);
 }
 
 QString TDataSet::DisplayTextAt(int pos, TField* field, bool display) const {
@@ -570,7 +650,7 @@ void TDataSet::Edit() {
             QStringLiteral("Não é possível modificar um conjunto de dados somente leitura."));
     if (BeforeEdit)
         BeforeEdit(this);
-    m_editBuffer = *rowValues(m_cur);
+    m_editBuffer = rowValues(m_cur);
     m_modified = false;
     setState(dsEdit);
     if (AfterEdit)
@@ -636,6 +716,7 @@ void TDataSet::Post() {
     const int s = m_identityView ? m_cur : m_view[m_cur];
     Row& row = m_rows[size_t(s)];
     row.values = m_editBuffer;
+    row.at = -1;
     if (m_logChanges)
         m_changed.insert(row.id);
     const qint64 id = row.id;
@@ -794,48 +875,70 @@ void TDataSet::setIndexFieldNames(const QString& fields) {
 
 // --- packets ---------------------------------------------------------------------------------
 
-void TDataSet::loadPacket(const TDataPacket& packet) {
-    // Build everything first, so that a refused packet leaves the dataset as it was.
-    const bool takeFields = m_fields.empty() || m_autoFields;
-    QList<TPacketField> defs;
-    QList<int> source; // packet column of each field
-    if (takeFields) {
-        defs = packet.fields;
-        for (int i = 0; i < defs.size(); ++i)
-            source << i;
+TDataSet::LoadPlan TDataSet::planLoad(const QList<TPacketField>& packetFields) const {
+    LoadPlan plan;
+    plan.takeFields = m_fields.empty() || m_autoFields;
+    auto indexOf = [&](const QString& name) {
+        for (int i = 0; i < packetFields.size(); ++i)
+            if (packetFields[i].name.compare(name, Qt::CaseInsensitive) == 0)
+                return i;
+        return -1;
+    };
+    if (plan.takeFields) {
+        plan.defs = packetFields;
+        for (int i = 0; i < plan.defs.size(); ++i)
+            plan.source << i;
     } else {
         for (const auto& f : m_fields) {
-            const int i = packet.indexOf(f->m_name);
-            if (i < 0)
-                throw EHostError(
-                    QStringLiteral("O pacote de dados não contém o campo '%1'.").arg(f->m_name));
-            const TFieldType pt = packet.fields[i].type;
+            const int i = indexOf(f->m_name);
+            if (i < 0) {
+                plan.error =
+                    QStringLiteral("O pacote de dados não contém o campo '%1'.").arg(f->m_name);
+                return plan;
+            }
+            const TFieldType pt = packetFields[i].type;
             const bool compatible = pt == f->m_type || (isTextType(pt) && isTextType(f->m_type)) ||
                                     (f->m_type == TFieldType::Float && pt == TFieldType::Integer);
-            if (!compatible)
-                throw EHostError(QStringLiteral("Tipo incompatível no campo '%1': esperado %2, "
-                                                "recebido %3.")
-                                     .arg(f->m_name, fieldTypeText(f->m_type), fieldTypeText(pt)));
-            defs << TPacketField{f->m_name, f->m_type, f->m_size};
-            source << i;
+            if (!compatible) {
+                plan.error = QStringLiteral("Tipo incompatível no campo '%1': esperado %2, "
+                                            "recebido %3.")
+                                 .arg(f->m_name, fieldTypeText(f->m_type), fieldTypeText(pt));
+                return plan;
+            }
+            plan.defs << TPacketField{f->m_name, f->m_type, f->m_size};
+            plan.source << i;
         }
     }
-    bool identity = source.size() == packet.fields.size();
-    for (int j = 0; identity && j < source.size(); ++j)
-        identity = source[j] == j;
+    plan.identity = plan.source.size() == packetFields.size();
+    for (int j = 0; plan.identity && j < plan.source.size(); ++j)
+        plan.identity = plan.source[j] == j;
+    for (const QString& name : m_indexFields.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+        int k = -1;
+        for (int j = 0; j < plan.defs.size() && k < 0; ++j)
+            if (plan.defs[j].name.compare(name.trimmed(), Qt::CaseInsensitive) == 0)
+                k = j;
+        if (k < 0) {
+            plan.error = QStringLiteral("Campo '%1' não encontrado.").arg(name.trimmed());
+            return plan;
+        }
+        plan.sortKeys << k;
+    }
+    return plan;
+}
+
+void TDataSet::loadPacket(const TDataPacket& packet) {
+    // Build everything first, so that a refused packet leaves the dataset as it was.
+    const LoadPlan plan = planLoad(packet.fields);
+    if (!plan.error.isEmpty())
+        throw EHostError(plan.error);
+    const bool takeFields = plan.takeFields;
+    const QList<TPacketField>& defs = plan.defs;
+    const QList<int>& source = plan.source;
+    const bool identity = plan.identity;
+    const QList<int>& sortKeys = plan.sortKeys;
     QList<int> typeIds;
     for (const auto& d : defs)
         typeIds << expectedTypeId(d.type);
-    QList<int> sortKeys;
-    for (const QString& name : m_indexFields.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
-        int k = -1;
-        for (int j = 0; j < defs.size() && k < 0; ++j)
-            if (defs[j].name.compare(name.trimmed(), Qt::CaseInsensitive) == 0)
-                k = j;
-        if (k < 0)
-            throw EHostError(QStringLiteral("Campo '%1' não encontrado.").arg(name.trimmed()));
-        sortKeys << k;
-    }
 
     std::vector<Row> rows;
     rows.reserve(size_t(packet.rows.size()));
@@ -886,7 +989,11 @@ void TDataSet::loadPacket(const TDataPacket& packet) {
         rows.push_back(std::move(row));
     }
 
-    // Commit.
+    commitLoad(takeFields, defs, std::move(rows), QByteArray(), nextId, sortKeys);
+}
+
+void TDataSet::commitLoad(bool takeFields, const QList<TPacketField>& defs, std::vector<Row>&& rows,
+                          const QByteArray& arena, qint64 nextId, const QList<int>& sortKeys) {
     if (editing())
         Cancel();
     if (takeFields) {
@@ -902,6 +1009,8 @@ void TDataSet::loadPacket(const TDataPacket& packet) {
     if (BeforeOpen && !Active())
         BeforeOpen(this);
     m_rows = std::move(rows);
+    m_arena = arena;
+    dropRowCache();
     m_loads.append({m_nextId, int(m_rows.size())});
     if (m_loads.size() > 64)
         m_loads.removeFirst();
@@ -921,6 +1030,278 @@ void TDataSet::loadPacket(const TDataPacket& packet) {
         AfterScroll(this);
 }
 
+namespace {
+
+// One item's bytes decoded; undefined when they do not decode (QCborValue must never see a
+// text that is not UTF-8).
+QCborValue decodeSpan(const char* p, qsizetype size) {
+    QCborStreamReader r(p, size);
+    QCborValue v = QCborValue::fromCbor(r);
+    return r.lastError() == QCborError::NoError ? v : QCborValue();
+}
+
+void appendArrayHeader(QByteArray& out, quint64 n) {
+    if (n < 24) {
+        out.append(char(0x80 | n));
+        return;
+    }
+    const int bytes = n <= 0xff ? 1 : n <= 0xffff ? 2 : n <= 0xffffffffu ? 4 : 8;
+    out.append(char(0x80 | (bytes == 1 ? 24 : bytes == 2 ? 25 : bytes == 4 ? 26 : 27)));
+    for (int i = bytes - 1; i >= 0; --i)
+        out.append(char(n >> (8 * i)));
+}
+
+} // namespace
+
+void TDataSet::loadEncoded(const QByteArray& bytes, qsizetype begin, qsizetype end) {
+    // The texts and their order are those of TDataPacket::fromCbor then loadPacket: the
+    // packet's structure (fields, then rows in order), then how its fields meet the dataset's.
+    // Nothing changes until the whole packet has been read. The usual rows are scanned in
+    // place (FisPacketScan); any other goes through QCborStreamReader, which tells the errors.
+    using namespace FisPacketScan;
+    const char* data = bytes.constData() + begin;
+    const qsizetype size = end - begin;
+    auto malformed = [](const QString& why) {
+        return EHostError(QStringLiteral("Pacote inválido: CBOR inválido: %1").arg(why));
+    };
+    auto checked = [&](QCborStreamReader& r) {
+        if (r.lastError() != QCborError::NoError)
+            throw malformed(r.lastError().toString());
+    };
+    const QString cut = QStringLiteral("item malformado ou cortado");
+
+    Head top;
+    if (!readHead(data, size, 0, top))
+        throw malformed(cut);
+    if (top.major != 5) {
+        qsizetype at = 0;
+        if (!skipItem(data, size, at, FisFrame::MaxDepth))
+            throw malformed(cut);
+        throw EHostError(QStringLiteral("Pacote inválido: esperado um mapa com fields e rows."));
+    }
+
+    QCborValue fieldsValue;
+    QList<TPacketField> packetFields;
+    QList<TFieldType> packetTypes;
+    QString fieldsError;
+    bool fieldsRead = false;
+    LoadPlan plan;
+    std::vector<Row> rows;
+    qint64 nextId = m_nextId;
+    bool rowsSeen = false, rowsIsArray = false, rowsRead = false;
+    qsizetype rowsBegin = 0, rowsEnd = 0;
+    // Rows that are not in bytes as the dataset reads them (other columns or order, an unusual
+    // encoding) are written here; their at is then -2 - their place here.
+    QByteArray written;
+
+    // The slow way for one row: rr is on it, in the bytes at base (which are bytes[baseAt...],
+    // -1 when not in bytes).
+    std::function<void(QCborStreamReader&, const char*, qsizetype, int)> readRow;
+    readRow = [&](QCborStreamReader& rr, const char* base, qsizetype baseAt, int rowNo) {
+        const int npf = int(packetFields.size());
+        auto widthError = [&](qsizetype width) {
+            return EHostError(
+                QStringLiteral("Pacote inválido: linha %1 tem %2 valores, esperado %3.")
+                    .arg(rowNo + 1)
+                    .arg(width)
+                    .arg(npf));
+        };
+        if (!rr.isArray()) {
+            checked(rr);
+            throw widthError(0);
+        }
+        if (!rr.isLengthKnown()) {
+            // A row of unknown length is read as if written whole.
+            const QByteArray whole = QCborValue::fromCbor(rr).toCbor();
+            checked(rr);
+            QCborStreamReader one(whole);
+            readRow(one, whole.constData(), -1, rowNo);
+            return;
+        }
+        if (rr.length() != quint64(npf))
+            throw widthError(qsizetype(rr.length()));
+        const qsizetype rowBegin = qsizetype(rr.currentOffset());
+        QVarLengthArray<qsizetype, 32> at(npf + 1);
+        rr.enterContainer();
+        checked(rr);
+        for (int j = 0; j < npf; ++j) {
+            at[j] = qsizetype(rr.currentOffset());
+            const bool fits = readPacketValue(rr, base, packetFields[j].type, nullptr);
+            checked(rr);
+            if (!fits)
+                throw EHostError(
+                    QStringLiteral("Pacote inválido: linha %1, campo %2: esperado %3.")
+                        .arg(rowNo + 1)
+                        .arg(packetFields[j].name, fieldTypeExpected(packetFields[j].type)));
+        }
+        at[npf] = qsizetype(rr.currentOffset());
+        rr.leaveContainer();
+        checked(rr);
+        if (!plan.error.isEmpty())
+            return; // refused once every row has been checked
+        Row row;
+        row.id = nextId++;
+        if (plan.identity && baseAt >= 0) {
+            row.at = baseAt + rowBegin;
+            row.size = qsizetype(rr.currentOffset()) - rowBegin;
+        } else {
+            const qsizetype from = written.size();
+            if (plan.identity) {
+                written.append(base + rowBegin, qsizetype(rr.currentOffset()) - rowBegin);
+            } else {
+                appendArrayHeader(written, quint64(plan.defs.size()));
+                for (int src : std::as_const(plan.source))
+                    written.append(base + at[src], at[src + 1] - at[src]);
+            }
+            row.at = -2 - from;
+            row.size = written.size() - from;
+        }
+        rows.push_back(std::move(row));
+    };
+    // The rows list at data[pos]; pos ends past it.
+    auto readRows = [&](qsizetype& pos) {
+        Head list;
+        if (!readHead(data, size, pos, list) || list.major != 4)
+            throw malformed(cut);
+        pos += list.size;
+        if (!list.indefinite && plan.error.isEmpty())
+            rows.reserve(size_t(std::min<quint64>(list.value, quint64(size))));
+        const int npf = int(packetFields.size());
+        QVarLengthArray<qsizetype, 32> starts(npf + 1);
+        for (quint64 rowNo = 0;; ++rowNo) {
+            if (list.indefinite) {
+                if (pos >= size)
+                    throw malformed(cut);
+                if (quint8(data[pos]) == 0xff) {
+                    ++pos;
+                    break;
+                }
+            } else if (rowNo == list.value) {
+                break;
+            }
+            const qsizetype rowBegin = pos;
+            if (scanRow(data, size, pos, packetTypes.constData(), npf, nullptr, -1,
+                        starts.data())) {
+                if (!plan.error.isEmpty())
+                    continue;
+                Row row;
+                row.id = nextId++;
+                if (plan.identity) {
+                    row.at = begin + rowBegin;
+                    row.size = pos - rowBegin;
+                } else {
+                    const qsizetype from = written.size();
+                    appendArrayHeader(written, quint64(plan.defs.size()));
+                    for (int src : std::as_const(plan.source))
+                        written.append(data + starts[src], starts[src + 1] - starts[src]);
+                    row.at = -2 - from;
+                    row.size = written.size() - from;
+                }
+                rows.push_back(std::move(row));
+                continue;
+            }
+            QCborStreamReader rr(data + pos, size - pos);
+            readRow(rr, data + pos, begin + pos, int(rowNo));
+            pos += qsizetype(rr.currentOffset());
+        }
+    };
+
+    qsizetype pos = top.size;
+    for (quint64 k = 0;; ++k) {
+        if (top.indefinite) {
+            if (pos >= size)
+                throw malformed(cut);
+            if (quint8(data[pos]) == 0xff) {
+                ++pos;
+                break;
+            }
+        } else if (k == top.value) {
+            break;
+        }
+        // The key: a text compared as it is written; anything else is no key of ours.
+        const qsizetype keyAt = pos;
+        if (!skipItem(data, size, pos, FisFrame::MaxDepth))
+            throw malformed(cut);
+        const QCborValue key = decodeSpan(data + keyAt, pos - keyAt);
+        const bool isFields = key.isString() && key.toString() == FisProtocol::Key::Fields;
+        const bool isRows = key.isString() && key.toString() == FisProtocol::Key::Rows;
+        const qsizetype valueAt = pos;
+        Head value;
+        if (!readHead(data, size, pos, value))
+            throw malformed(cut);
+        if (isRows && !rowsSeen) {
+            rowsSeen = true;
+            rowsIsArray = value.major == 4;
+            rowsBegin = valueAt;
+            if (rowsIsArray && fieldsRead) {
+                // Fields first, as the server writes them: the rows are read where they lie.
+                readRows(pos);
+                rowsRead = true;
+            } else if (!skipItem(data, size, pos, FisFrame::MaxDepth)) {
+                throw malformed(cut);
+            }
+            rowsEnd = pos;
+            continue;
+        }
+        if (!skipItem(data, size, pos, FisFrame::MaxDepth))
+            throw malformed(cut);
+        if (isFields && fieldsValue.isUndefined()) {
+            fieldsValue = decodeSpan(data + valueAt, pos - valueAt);
+            if (fieldsValue.isUndefined())
+                fieldsValue = QCborValue(QCborValue::Null); // present, and no list
+            if (fieldsValue.isArray()) {
+                try {
+                    for (const QCborValue& f : fieldsValue.toArray()) {
+                        packetFields.append(packetFieldFromCbor(f));
+                        packetTypes.append(packetFields.last().type);
+                    }
+                    plan = planLoad(packetFields);
+                    fieldsRead = true;
+                } catch (const EHostError& e) {
+                    fieldsError = e.text();
+                }
+            }
+        }
+    }
+    if (pos != size)
+        throw EHostError(QStringLiteral("Pacote inválido: bytes sobrando depois do pacote."));
+    if (!fieldsValue.isArray() || !rowsIsArray)
+        throw EHostError(QStringLiteral("Pacote inválido: fields e rows devem ser listas."));
+    if (!fieldsError.isEmpty())
+        throw EHostError(fieldsError);
+    if (!rowsRead) {
+        qsizetype at = rowsBegin;
+        readRows(at);
+        Q_ASSERT(at == rowsEnd);
+    }
+    if (!plan.error.isEmpty())
+        throw EHostError(plan.error);
+    // The rows stay in the answer's bytes when all of them are there; otherwise all go to the
+    // written ones, which then hold nothing else.
+    QByteArray arena = rows.empty() ? QByteArray() : bytes;
+    if (!written.isEmpty()) {
+        bool mixed = false;
+        for (const Row& row : rows)
+            mixed = mixed || row.at >= 0;
+        if (mixed) {
+            QByteArray all;
+            for (Row& row : rows) {
+                const char* from =
+                    row.at >= 0 ? bytes.constData() + row.at : written.constData() + (-2 - row.at);
+                const qsizetype at = all.size();
+                all.append(from, row.size);
+                row.at = at;
+            }
+            arena = all;
+        } else {
+            for (Row& row : rows)
+                row.at = -2 - row.at;
+            arena = written;
+        }
+    }
+    commitLoad(plan.takeFields, plan.defs, std::move(rows), arena, nextId, plan.sortKeys);
+}
+
 TDataPacket TDataSet::packet() const {
     TDataPacket p;
     for (const auto& f : m_fields)
@@ -928,7 +1309,7 @@ TDataPacket TDataSet::packet() const {
     p.rows.reserve(int(m_rows.size()));
     for (int s = 0; s < int(m_rows.size()); ++s)
         if (s != m_insertedStorage)
-            p.rows.append(m_rows[size_t(s)].values);
+            p.rows.append(decodeRow(m_rows[size_t(s)]));
     return p;
 }
 
@@ -937,6 +1318,7 @@ void TDataSet::emptyRows() {
     if (editing())
         Cancel();
     m_rows.clear();
+    m_arena.clear();
     m_view.clear();
     m_changed.clear();
     clearCursor();
@@ -971,6 +1353,12 @@ void TClientDataSet::SetData(const TDataPacket& packet) {
 
 void TClientDataSet::SetData(const QCborValue& packet) {
     SetData(TDataPacket::fromCbor(packet));
+}
+
+void TClientDataSet::SetData(const TAnswerPayload& packet) {
+    if (!packet.isEncoded())
+        return SetData(packet.value());
+    loadEncoded(packet.encodedBytes(), packet.encodedBegin(), packet.encodedEnd());
 }
 
 TDataPacket TClientDataSet::GetData() const {

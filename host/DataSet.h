@@ -33,6 +33,7 @@
 #include "Field.h"
 #include "core/DataPacket.h"
 #include "core/HostExport.h"
+#include "core/ServerAnswer.h"
 
 #include <QCborValue>
 #include <QDateTime>
@@ -135,13 +136,20 @@ protected:
     friend class TField;
     friend class TDataSource;
     friend class TDisplayRow;
+    // A loaded row is its values' CBOR (an array in field order) in m_arena, decoded when read;
+    // a posted or inserted row keeps its values.
     struct Row {
-        QVariantList values;
         qint64 id = 0;
+        qsizetype at = -1; // in m_arena; -1 when values holds the row
+        qsizetype size = 0;
+        QVariantList values;
     };
 
     // Replaces the rows with those of packet (see TClientDataSet::SetData for the rules).
     void loadPacket(const TDataPacket& packet);
+    // The same from a packet's CBOR, bytes[begin, end), read without decoding it whole. Rows
+    // written in field order stay in those bytes (an answer's frame), which the dataset keeps.
+    void loadEncoded(const QByteArray& bytes, qsizetype begin, qsizetype end);
     TDataPacket packet() const;
     void createEmpty();
     void emptyRows();
@@ -174,7 +182,24 @@ private:
     void rebuildView(qint64 keepId);
     void scrollTo(int pos, bool fireEvents = true);
     void beginInsert(bool append);
-    const QVariantList* rowValues(int pos) const;
+    QVariantList rowValues(int pos) const; // empty when no row there
+    QVariantList storageValues(int storage) const;
+    QVariant storageValue(int storage, int fieldIndex) const;
+    QVariantList decodeRow(const Row& row) const;
+    // The new rows replace the old ones, the dataset opens on the first: the end of every load.
+    void commitLoad(bool takeFields, const QList<TPacketField>& defs, std::vector<Row>&& rows,
+                    const QByteArray& arena, qint64 nextId, const QList<int>& sortKeys);
+    void dropRowCache() const;
+    // How a packet's columns become the rows' fields; error (not thrown) tells why they cannot.
+    struct LoadPlan {
+        bool takeFields = false;
+        QList<TPacketField> defs;
+        QList<int> source; // packet column of each field
+        bool identity = false;
+        QList<int> sortKeys;
+        QString error;
+    };
+    LoadPlan planLoad(const QList<TPacketField>& packetFields) const;
     QVariant currentValue(int fieldIndex) const;
     void writeValue(TField* field, const QVariant& value);
     qint64 currentId() const;
@@ -184,7 +209,15 @@ private:
     void refreshSortKeys();
 
     std::vector<std::unique_ptr<TField>> m_fields;
-    std::vector<Row> m_rows;    // storage order
+    std::vector<Row> m_rows; // storage order
+    QByteArray m_arena;      // the loaded rows' CBOR
+    // Rows decoded lately (painting reads a row's cells one after another), by row id.
+    struct CachedRow {
+        qint64 id = 0;
+        QVariantList values;
+    };
+    mutable CachedRow m_rowCache[4];
+    mutable int m_rowCacheNext = 0;
     QList<int> m_view;          // visible position -> storage index
     bool m_identityView = true; // m_view is 0..n-1 (kept implicit for speed)
     int m_cur = -1;
@@ -257,6 +290,9 @@ public:
     // left as it was.
     void SetData(const TDataPacket& packet);
     void SetData(const QCborValue& packet); // decoded with TDataPacket::fromCbor
+    // A call's answer: read straight from the frame's bytes into the rows when it came in one,
+    // with the same rules and texts.
+    void SetData(const TAnswerPayload& packet);
     // Every row in storage order (a pending edit is not included), fields as defined.
     TDataPacket GetData() const;
 

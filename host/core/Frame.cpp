@@ -1,8 +1,11 @@
 #include "Frame.h"
+#include "Envelope.h"
 
 #include <QCborStreamReader>
 #include <QIODevice>
 #include <QtEndian>
+
+#include <algorithm>
 
 namespace FisFrame {
 
@@ -40,7 +43,11 @@ qint64 decodeBudget(qint64 size) {
     return BudgetFactor * size + BudgetSlack;
 }
 
-qint64 decodeCost(const QByteArray& bytes, QString* error) {
+namespace {
+// decodeCost's walk. With spans, the offsets where the top container's items begin are
+// appended to it, and the offset where the last one ends: a map's keys and values one after
+// another, found in the same walk that checks them.
+qint64 walkCost(const QByteArray& bytes, QString* error, QList<qsizetype>* spans) {
     QCborStreamReader r(bytes);
     auto fail = [&](const QString& why) {
         if (error)
@@ -59,6 +66,8 @@ qint64 decodeCost(const QByteArray& bytes, QString* error) {
     while (depth > 0 || !topRead) {
         if (r.lastError() != QCborError::NoError)
             return fail(costError(r));
+        if (spans && depth == 1 && tags == 0)
+            spans->append(qsizetype(r.currentOffset()));
         if (depth > 0 && !r.hasNext()) {
             if (!r.leaveContainer())
                 return fail(costError(r));
@@ -91,6 +100,7 @@ qint64 decodeCost(const QByteArray& bytes, QString* error) {
         case QCborStreamReader::ByteArray: {
             qint64 len = 0;
             if (r.isLengthKnown()) {
+                const bool text = r.isString();
                 len = qint64(r.length());
                 r.next();
                 // A declared length past the frame's end is refused before it is counted: it may
@@ -99,6 +109,10 @@ qint64 decodeCost(const QByteArray& bytes, QString* error) {
                     return fail(costError(r));
                 if (len < 0 || len > bytes.size())
                     return fail(QStringLiteral("CBOR inválido: comprimento além do fim do quadro"));
+                // Checked here because a result may be read from the frame without decoding it.
+                if (text &&
+                    !QByteArrayView(bytes.constData() + r.currentOffset() - len, len).isValidUtf8())
+                    return fail(QStringLiteral("CBOR inválido: texto que não é UTF-8"));
             } else {
                 // A string in chunks: what the chunks add up to.
                 const bool text = r.isString();
@@ -133,16 +147,18 @@ qint64 decodeCost(const QByteArray& bytes, QString* error) {
     }
     if (r.lastError() != QCborError::NoError)
         return fail(costError(r));
+    if (spans)
+        spans->append(qsizetype(r.currentOffset()));
     return cost;
 }
 
-bool decodeItem(const QByteArray& bytes, QCborValue& item, QString* error) {
+bool checkItem(const QByteArray& bytes, QString* error, QList<qsizetype>* spans) {
     if (bytes.isEmpty()) {
         if (error)
             *error = QStringLiteral("quadro vazio");
         return false;
     }
-    const qint64 cost = decodeCost(bytes, error);
+    const qint64 cost = walkCost(bytes, error, spans);
     if (cost < 0)
         return false;
     if (cost > decodeBudget(bytes.size())) {
@@ -150,6 +166,17 @@ bool decodeItem(const QByteArray& bytes, QCborValue& item, QString* error) {
             *error = QStringLiteral("itens demais para um quadro de %1 bytes").arg(bytes.size());
         return false;
     }
+    return true;
+}
+} // namespace
+
+qint64 decodeCost(const QByteArray& bytes, QString* error) {
+    return walkCost(bytes, error, nullptr);
+}
+
+bool decodeItem(const QByteArray& bytes, QCborValue& item, QString* error) {
+    if (!checkItem(bytes, error, nullptr))
+        return false;
     QCborStreamReader reader(bytes);
     QCborValue v = QCborValue::fromCbor(reader);
     const QCborError err = reader.lastError();
@@ -164,6 +191,44 @@ bool decodeItem(const QByteArray& bytes, QCborValue& item, QString* error) {
         return false;
     }
     item = v;
+    return true;
+}
+
+bool decodeAnswer(const QByteArray& bytes, TAnswerEnvelope& answer, QString* error) {
+    QList<qsizetype> spans;
+    if (!checkItem(bytes, error, &spans))
+        return false;
+    // The walk's last offset is where the item ended.
+    if (spans.last() != bytes.size()) {
+        if (error)
+            *error = QStringLiteral("bytes sobrando depois do item CBOR");
+        return false;
+    }
+    answer = TAnswerEnvelope();
+    answer.isMap = quint8(bytes[0]) >> 5 == 5;
+    if (!answer.isMap)
+        return true;
+    // Keys and values alternate; all but the result are small and decoded where they lie.
+    auto part = [&](qsizetype i) {
+        return QByteArray::fromRawData(bytes.constData() + spans[i], spans[i + 1] - spans[i]);
+    };
+    for (qsizetype i = 0; i + 3 < spans.size(); i += 2) {
+        QCborValue key;
+        if (!decodeItem(part(i), key, error))
+            return false;
+        if (key.isString() && key.toString() == FisProtocol::Key::Result) {
+            if (answer.resultBegin < 0) {
+                answer.resultBegin = spans[i + 1];
+                answer.resultEnd = spans[i + 2];
+            }
+            continue;
+        }
+        QCborValue value;
+        if (!decodeItem(part(i + 1), value, error))
+            return false;
+        if (!answer.envelope.contains(key))
+            answer.envelope.insert(key, value);
+    }
     return true;
 }
 
@@ -186,14 +251,20 @@ void TFrameReader::append(const QByteArray& bytes) {
 }
 
 void TFrameReader::readFrom(QIODevice* device) {
-    if (!device)
+    if (!device || m_broken)
         return;
     const qint64 n = device->bytesAvailable();
-    if (n > 0)
-        append(device->read(n));
+    if (n <= 0)
+        return;
+    append(QByteArray());
+    // Straight into the buffer: a large answer is not copied on its way in.
+    const qsizetype old = m_buf.size();
+    m_buf.resize(old + n);
+    const qint64 got = device->read(m_buf.data() + old, n);
+    m_buf.resize(old + std::max<qint64>(got, 0));
 }
 
-TFrameReader::Status TFrameReader::next(QCborValue& item, QString* error) {
+TFrameReader::Status TFrameReader::nextFrame(QByteArray& body, QString* error) {
     if (m_broken) {
         if (error)
             *error = m_brokenText;
@@ -213,11 +284,39 @@ TFrameReader::Status TFrameReader::next(QCborValue& item, QString* error) {
             *error = m_brokenText;
         return Status::Oversized;
     }
-    if (m_buf.size() - m_pos - 4 < qint64(len))
+    const qsizetype have = m_buf.size() - m_pos - 4;
+    if (have < qsizetype(len)) {
+        // Once a large frame's first bytes are in, room for all of it is taken at once, so the
+        // buffer grows once instead of doubling; a length alone gets no memory.
+        if (have >= GrowAfter && m_buf.capacity() - m_pos < 4 + qsizetype(len)) {
+            m_buf.remove(0, m_pos);
+            m_pos = 0;
+            m_buf.reserve(4 + qsizetype(len));
+        }
         return Status::NeedMore;
-    // Read in place: the buffer does not change until the item is decoded.
-    const QByteArray body = QByteArray::fromRawData(m_buf.constData() + m_pos + 4, len);
-    m_pos += 4 + len;
+    }
+    if (m_pos == 0 && m_buf.size() == 4 + qsizetype(len)) {
+        // The buffer is this frame: handed over without a copy.
+        body = std::move(m_buf);
+        body.remove(0, 4);
+        m_buf = QByteArray();
+    } else {
+        body = QByteArray(m_buf.constData() + m_pos + 4, len);
+        m_pos += 4 + len;
+    }
+    if (body.isEmpty()) {
+        if (error)
+            *error = QStringLiteral("quadro vazio");
+        return Status::Malformed;
+    }
+    return Status::Item;
+}
+
+TFrameReader::Status TFrameReader::next(QCborValue& item, QString* error) {
+    QByteArray body;
+    const Status st = nextFrame(body, error);
+    if (st != Status::Item)
+        return st;
     QString why;
     if (!FisFrame::decodeItem(body, item, &why)) {
         if (error)

@@ -7,6 +7,7 @@
 #include "HostExport.h"
 
 #include <QByteArray>
+#include <QCborMap>
 #include <QCborValue>
 #include <QString>
 
@@ -31,6 +32,19 @@ FIS_EXPORT bool decodeItem(const QByteArray& bytes, QCborValue& item, QString* e
 FIS_EXPORT qint64 decodeCost(const QByteArray& bytes, QString* error = nullptr);
 // The most a frame of size bytes may take once decoded.
 FIS_EXPORT qint64 decodeBudget(qint64 size);
+
+// An answer as the client reads it: every key of the map decoded but result, whose CBOR stays
+// in the frame's bytes (resultBegin..resultEnd, -1 when absent) for whoever reads it, so a large
+// packet is never decoded whole. isMap is false when the item is well formed but no map.
+struct FIS_EXPORT TAnswerEnvelope {
+    bool isMap = false;
+    QCborMap envelope;
+    qsizetype resultBegin = -1;
+    qsizetype resultEnd = -1;
+};
+// The checks of decodeItem (one well-formed item within the budget), then the envelope.
+FIS_EXPORT bool decodeAnswer(const QByteArray& bytes, TAnswerEnvelope& answer,
+                             QString* error = nullptr);
 } // namespace FisFrame
 
 // Accumulates bytes as they arrive and yields complete items one at a time.
@@ -49,12 +63,15 @@ public:
     void readFrom(QIODevice* device);
     // Next complete item, if any; error describes Malformed and Oversized.
     Status next(QCborValue& item, QString* error = nullptr);
+    // Next complete frame's bytes, undecoded (Item; Malformed only for an empty frame).
+    Status nextFrame(QByteArray& body, QString* error = nullptr);
     void clear();
 
     qint64 maxFrame() const { return m_max; }
     qint64 buffered() const { return m_buf.size() - m_pos; }
 
 private:
+    static constexpr qsizetype GrowAfter = 64 * 1024;
     QByteArray m_buf;
     qsizetype m_pos = 0;
     qint64 m_max;

@@ -2,6 +2,9 @@
 #include "DataSet.h"
 #include "core/HostExceptions.h"
 
+#include <QCborArray>
+#include <QCborMap>
+#include <QCborStreamWriter>
 #include <QtTest>
 
 namespace {
@@ -33,6 +36,47 @@ QString key(TDataSet& ds) {
     return ds.FieldByName(QStringLiteral("NRLANCTONF"))->AsString();
 }
 
+// The packet's bytes as a call's answer carries them, read straight into the rows.
+TAnswerPayload answerOf(const QByteArray& bytes) {
+    return TAnswerPayload::encoded(bytes, 0, bytes.size());
+}
+
+// Every list of unknown length, as a peer writing as it goes may send it.
+QByteArray unknownLengths(const QCborMap& packet) {
+    QByteArray out;
+    QCborStreamWriter w(&out);
+    w.startMap();
+    for (auto it = packet.begin(); it != packet.end(); ++it) {
+        it.key().toCbor(w);
+        if (!it.value().isArray()) {
+            it.value().toCbor(w);
+            continue;
+        }
+        w.startArray();
+        for (const QCborValue& row : it.value().toArray()) {
+            w.startArray();
+            for (const QCborValue& v : row.toArray())
+                v.toCbor(w);
+            w.endArray();
+        }
+        w.endArray();
+    }
+    w.endMap();
+    return out;
+}
+
+// Definitions: none (taken from the packet), as the packet has them, or other order, fewer
+// fields and a float field taking the packet's integers.
+void defineFor(TDataSet& ds, int kind) {
+    if (kind == 1) {
+        defineNotes(ds);
+    } else if (kind == 2) {
+        ds.AddField(QStringLiteral("qtitens"), TFieldType::Float);
+        ds.AddField(QStringLiteral("DTVENCGUIA"), TFieldType::DateTime);
+        ds.AddField(QStringLiteral("NRLANCTONF"), TFieldType::FixedChar, 10);
+    }
+}
+
 } // namespace
 
 class TestDataSet : public QObject {
@@ -54,6 +98,11 @@ private slots:
     void packetRoundTripsEveryType();
     void malformedPacketRefused_data();
     void malformedPacketRefused();
+    void streamedPacketEqualsDecoded_data();
+    void streamedPacketEqualsDecoded();
+    void streamedPacketRefusedAsDecoded_data();
+    void streamedPacketRefusedAsDecoded();
+    void cutOrCorruptPacketRefused();
     void datasetWithoutDefinitionsTakesPacketFields();
     void fieldTexts_data();
     void fieldTexts();
@@ -440,6 +489,160 @@ void TestDataSet::malformedPacketRefused() {
     QCOMPARE(key(ds), QStringLiteral("0000000002"));
     QCOMPARE(ds.State(), dsEdit);
     QCOMPARE(ds.FieldByName(QStringLiteral("IDCHECK"))->AsString(), QStringLiteral("C"));
+}
+
+void TestDataSet::streamedPacketEqualsDecoded_data() {
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<int>("definitions");
+    TDataPacket odd = notesPacket(3);
+    odd.rows[0] = {QString(), QStringLiteral("ç"), QVariant(), QVariant(), qint64(-1) << 62};
+    odd.rows[1][3] = QDateTime(QDate(1999, 12, 31), QTime(23, 59, 58, 7));
+    QCborMap rowsFirst;
+    rowsFirst.insert(QStringLiteral("rows"), odd.toCbor().toMap().value(QStringLiteral("rows")));
+    rowsFirst.insert(QStringLiteral("extra"), QCborArray{1, 2});
+    rowsFirst.insert(QStringLiteral("fields"),
+                     odd.toCbor().toMap().value(QStringLiteral("fields")));
+    // Dates as other peers write them: a plain day, an offset, an epoch tag; integers in a
+    // float column; an empty text.
+    QCborMap loose = notesPacket(4).toCbor().toMap();
+    QCborArray rows = loose.value(QStringLiteral("rows")).toArray();
+    auto setCell = [&](int r, int c, const QCborValue& v) {
+        QCborArray row = rows[r].toArray();
+        row[c] = v;
+        rows[r] = row;
+    };
+    setCell(0, 3, QStringLiteral("2026-03-04"));
+    setCell(1, 3,
+            QCborValue(QCborKnownTags::DateTimeString,
+                       QCborValue(QStringLiteral("2026-03-04T10:00:00-03:00"))));
+    setCell(2, 3, QCborValue(QCborKnownTags::UnixTime_t, 1700000000));
+    setCell(0, 2, 7);
+    setCell(1, 2, -7);
+    setCell(3, 0, QStringLiteral(""));
+    loose.insert(QStringLiteral("rows"), rows);
+    for (int kind : {0, 1, 2}) {
+        const QByteArray k = QByteArray::number(kind);
+        QTest::newRow("empty " + k) << notesPacket(0).toCbor().toCbor() << kind;
+        QTest::newRow("one row " + k) << notesPacket(1).toCbor().toCbor() << kind;
+        QTest::newRow("5000 rows " + k) << notesPacket(5000).toCbor().toCbor() << kind;
+        QTest::newRow("odd values " + k) << odd.toCbor().toCbor() << kind;
+        QTest::newRow("rows before fields " + k) << QCborValue(rowsFirst).toCbor() << kind;
+        QTest::newRow("loose values " + k) << QCborValue(loose).toCbor() << kind;
+        QTest::newRow("unknown lengths " + k) << unknownLengths(loose) << kind;
+    }
+}
+
+// A packet read straight from its bytes gives what decoding it first gives: values, order
+// under an index, and the same after an edit.
+void TestDataSet::streamedPacketEqualsDecoded() {
+    QFETCH(QByteArray, bytes);
+    QFETCH(int, definitions);
+    TClientDataSet decoded, streamed;
+    defineFor(decoded, definitions);
+    defineFor(streamed, definitions);
+    decoded.SetData(QCborValue::fromCbor(bytes));
+    streamed.SetData(answerOf(bytes));
+    QCOMPARE(streamed.GetData(), decoded.GetData());
+    if (decoded.IsEmpty())
+        return;
+    for (TClientDataSet* ds : {&decoded, &streamed}) {
+        ds->setIndexFieldNames(QStringLiteral("DTVENCGUIA;NRLANCTONF"));
+        ds->Last();
+        ds->Edit();
+        ds->FieldByName(QStringLiteral("NRLANCTONF"))->setAsString(QStringLiteral("0"));
+        ds->Post();
+    }
+    QCOMPARE(streamed.RecNo(), decoded.RecNo());
+    for (int pos = 0; pos < decoded.RecordCount(); ++pos)
+        for (int f = 0; f < decoded.FieldCount(); ++f)
+            QCOMPARE(streamed.ValueAt(pos, f), decoded.ValueAt(pos, f));
+    QCOMPARE(streamed.GetData(), decoded.GetData());
+}
+
+void TestDataSet::streamedPacketRefusedAsDecoded_data() {
+    malformedPacketRefused_data();
+    const QCborArray oneField{QCborValue(QCborArray{"NRLANCTONF", "string", 10})};
+    auto packet = [](const QCborValue& fields, const QCborValue& rows) {
+        QCborMap m;
+        m.insert(QStringLiteral("fields"), fields);
+        m.insert(QStringLiteral("rows"), rows);
+        return QCborValue(m);
+    };
+    QTest::newRow("rows not a list") << packet(oneField, 3) << "listas";
+    QTest::newRow("field not a triple")
+        << packet(QCborArray{QCborValue(QCborArray{"A", "string"})}, QCborArray{}) << "[nome";
+    QTest::newRow("row not a list") << packet(oneField, QCborArray{1}) << "linha 1 tem 0";
+    QTest::newRow("long row") << packet(oneField, QCborArray{QCborValue(QCborArray{"a", "b"})})
+                              << "linha 1 tem 2";
+    QTest::newRow("bytes for a text")
+        << packet(oneField, QCborArray{QCborValue(QCborArray{QByteArray("a")})})
+        << "esperado texto";
+    QTest::newRow("bad row after a missing field")
+        << packet(oneField, QCborArray{QCborArray{"a"}, QCborArray{1}}) << "linha 2, campo";
+}
+
+// The same texts as decoding first, and the dataset (with its pending edit) left as it was.
+void TestDataSet::streamedPacketRefusedAsDecoded() {
+    QFETCH(QCborValue, packet);
+    QFETCH(QString, textPart);
+    TClientDataSet decoded, streamed;
+    QString expected, got;
+    for (TClientDataSet* ds : {&decoded, &streamed}) {
+        defineNotes(*ds);
+        ds->SetData(notesPacket(2));
+        ds->Next();
+        ds->Edit();
+        ds->FieldByName(QStringLiteral("IDCHECK"))->setAsString(QStringLiteral("C"));
+        try {
+            if (ds == &decoded)
+                ds->SetData(packet);
+            else
+                ds->SetData(answerOf(packet.toCbor()));
+            QFAIL("packet accepted");
+        } catch (const EHostError& e) {
+            (ds == &decoded ? expected : got) = e.text();
+        }
+        QCOMPARE(ds->RecordCount(), 2);
+        QCOMPARE(key(*ds), QStringLiteral("0000000002"));
+        QCOMPARE(ds->State(), dsEdit);
+        QCOMPARE(ds->FieldByName(QStringLiteral("IDCHECK"))->AsString(), QStringLiteral("C"));
+    }
+    QVERIFY2(expected.contains(textPart), qPrintable(expected));
+    QCOMPARE(got, expected);
+}
+
+// Bytes cut anywhere, or with a byte changed, never crash nor half-load: they load whole
+// (a changed byte may still spell a valid packet) or are refused with the rows kept.
+void TestDataSet::cutOrCorruptPacketRefused() {
+    const QByteArray bytes = notesPacket(3).toCbor().toCbor();
+    TClientDataSet ds;
+    defineNotes(ds);
+    ds.SetData(notesPacket(2));
+    for (int cut = 0; cut < bytes.size(); ++cut) {
+        try {
+            ds.SetData(answerOf(bytes.left(cut)));
+            QFAIL(qPrintable(QStringLiteral("cut at %1 accepted").arg(cut)));
+        } catch (const EHostError& e) {
+            QVERIFY2(e.text().startsWith(QStringLiteral("Pacote inválido")), qPrintable(e.text()));
+        }
+        QCOMPARE(ds.RecordCount(), 2);
+    }
+    int refused = 0;
+    for (int at = 0; at < bytes.size(); ++at) {
+        for (const char change : {'\xff', '\x1b', '\x7f', '\x00'}) {
+            QByteArray bad = bytes;
+            bad[at] = change;
+            ds.SetData(notesPacket(2));
+            try {
+                ds.SetData(answerOf(bad));
+                QCOMPARE(ds.GetData().rows.size(), ds.RecordCount());
+            } catch (const EHostError&) {
+                ++refused;
+                QCOMPARE(ds.RecordCount(), 2);
+            }
+        }
+    }
+    QVERIFY(refused > bytes.size());
 }
 
 void TestDataSet::datasetWithoutDefinitionsTakesPacketFields() {

@@ -116,6 +116,9 @@ void TestFrame::malformedFrameIsSkipped_data() {
     QTest::newRow("two items") << QByteArray("\x01\x02", 2);
     QTest::newRow("bad utf-8 text") << QByteArray("\x62\xc3\x28", 3);
     QTest::newRow("text") << QByteArray("hello world");
+    QTest::newRow("answer with bad utf-8 in its result")
+        << QByteArray("\xa1\x66result\x81\x62\xc3\x28", 12);
+    QTest::newRow("answer and a byte more") << QByteArray("\xa1\x66result\x01\x02", 10);
 }
 
 void TestFrame::malformedFrameIsSkipped() {
@@ -128,6 +131,11 @@ void TestFrame::malformedFrameIsSkipped() {
     QVERIFY(!why.isEmpty());
     QCOMPARE(r.next(v), TFrameReader::Status::Item);
     QCOMPARE(v.toInteger(), 42);
+    // The client, which keeps an answer's result undecoded, refuses the same frames.
+    FisFrame::TAnswerEnvelope answer;
+    why.clear();
+    QVERIFY(!FisFrame::decodeAnswer(body, answer, &why));
+    QVERIFY(!why.isEmpty());
 }
 
 void TestFrame::readsFromDevice() {

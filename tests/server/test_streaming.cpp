@@ -1,7 +1,8 @@
 // Large answers written straight into the frame: the same bytes as the packet built whole, for
 // no row, one row and more rows than a 16-bit count holds; the frame around them as the
-// envelope encoder writes it; an answer over the limit refused; and a frame cut in the middle
-// refused by the client with a text instead of a partial dataset.
+// envelope encoder writes it; the client reading them straight into a dataset as decoding them
+// whole did; an answer over the limit refused; and a frame cut in the middle refused by the
+// client with a text instead of a partial dataset.
 #include "DataAccess.h"
 #include "Dispatcher.h"
 #include "FisDatabase.h"
@@ -9,14 +10,17 @@
 #include "Records.h"
 
 #include "Connection.h"
+#include "DataSet.h"
 #include "core/Envelope.h"
 #include "core/Frame.h"
+#include "core/HostExceptions.h"
 
 #include <QCborArray>
 #include <QCborMap>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
+#include <QtEndian>
 #include <QtTest>
 
 using namespace FisServer;
@@ -112,6 +116,11 @@ void TestStreaming::streamedPacketEqualsBuiltPacket() {
     QVERIFY(got == expected);
     // And a reader of today's packets reads it back as the same rows.
     QCOMPARE(TDataPacket::fromCbor(QCborValue::fromCbor(got)), p);
+    // So does a client reading the bytes straight into its dataset.
+    TClientDataSet decoded, read;
+    decoded.SetData(QCborValue::fromCbor(got));
+    read.SetData(TAnswerPayload::encoded(s.bytes, s.headroom, s.bytes.size()));
+    QCOMPARE(read.GetData(), decoded.GetData());
 }
 
 QCborMap TestStreaming::noteRequest(const QString& company, const QString& registration) {
@@ -172,6 +181,24 @@ void TestStreaming::noteFrameEqualsEncodedAnswer() {
     else
         QVERIFY(rows > 24);
     QCOMPARE(log.outcome, QStringLiteral("ok %1 linhas").arg(rows));
+
+    // The client keeps the frame and reads its result from it: the same envelope, and the same
+    // dataset as decoding the answer whole gave.
+    const QByteArray body = frame.mid(4);
+    FisFrame::TAnswerEnvelope answer;
+    QString why;
+    QVERIFY2(FisFrame::decodeAnswer(body, answer, &why), qPrintable(why));
+    QVERIFY(answer.isMap);
+    QCOMPARE(answer.envelope.value(FisProtocol::Key::Id).toInteger(), 41);
+    const TAnswerPayload payload =
+        TAnswerPayload::encoded(body, answer.resultBegin, answer.resultEnd);
+    QCOMPARE(payload.frameSize(), frame.size());
+    QCOMPARE(payload.value(), whole.value(FisProtocol::Key::Result));
+    TClientDataSet decoded, streamed;
+    decoded.SetData(whole.value(FisProtocol::Key::Result));
+    streamed.SetData(payload);
+    QCOMPARE(streamed.RecordCount(), rows);
+    QCOMPARE(streamed.GetData(), decoded.GetData());
 }
 
 void TestStreaming::answerOverTheLimitIsRefused() {
@@ -239,6 +266,32 @@ void TestStreaming::frameCutInTheMiddleIsRefusedByTheClient() {
     QVERIFY(!a.ok);
     QVERIFY2(!a.error.isEmpty(), "a cut answer must say why");
     QVERIFY(a.payload.isUndefined() || a.payload.isNull());
+    // A screen loading it keeps the rows it had.
+    TDataPacket one;
+    one.fields << TPacketField{QStringLiteral("A"), TFieldType::String, 1};
+    one.rows << QVariantList{QStringLiteral("x")};
+    TClientDataSet ds;
+    ds.SetData(one);
+    QVERIFY_THROWS_EXCEPTION(EHostError, ds.SetData(CheckResultServ(a, true, 0)));
+    QCOMPARE(ds.RecordCount(), 1);
+
+    // A frame whole in length whose packet stops short is refused as a frame, the stream left
+    // usable: the next frame is read.
+    const QByteArray body = full.mid(4);
+    QByteArray shortened = body.left(body.size() - 10);
+    QByteArray framed(4, '\0');
+    qToBigEndian<quint32>(quint32(shortened.size()), framed.data());
+    TFrameReader cut;
+    cut.append(framed + shortened + full);
+    QByteArray next;
+    QString why;
+    QCOMPARE(cut.nextFrame(next, &why), TFrameReader::Status::Item);
+    FisFrame::TAnswerEnvelope envelope;
+    QVERIFY(!FisFrame::decodeAnswer(next, envelope, &why));
+    QVERIFY2(why.startsWith(QStringLiteral("CBOR inválido")), qPrintable(why));
+    QCOMPARE(cut.nextFrame(next, &why), TFrameReader::Status::Item);
+    QVERIFY2(FisFrame::decodeAnswer(next, envelope, &why), qPrintable(why));
+    QVERIFY(envelope.resultBegin > 0);
 }
 
 QTEST_GUILESS_MAIN(TestStreaming)
