@@ -1053,165 +1053,83 @@ void appendArrayHeader(QByteArray& out, quint64 n) {
 
 } // namespace
 
-void TDataSet::loadEncoded(const QByteArray& bytes, qsizetype begin, qsizetype end) {
-    // The texts and their order are those of TDataPacket::fromCbor then loadPacket: the
-    // packet's structure (fields, then rows in order), then how its fields meet the dataset's.
-    // Nothing changes until the whole packet has been read. The usual rows are scanned in
-    // place (FisPacketScan); any other goes through QCborStreamReader, which tells the errors.
-    using namespace FisPacketScan;
-    const char* data = bytes.constData() + begin;
-    const qsizetype size = end - begin;
-    auto malformed = [](const QString& why) {
-        return EHostError(QStringLiteral("Pacote inválido: CBOR inválido: %1").arg(why));
-    };
-    auto checked = [&](QCborStreamReader& r) {
-        if (r.lastError() != QCborError::NoError)
-            throw malformed(r.lastError().toString());
-    };
-    const QString cut = QStringLiteral("item malformado ou cortado");
-
-    Head top;
-    if (!readHead(data, size, 0, top))
-        throw malformed(cut);
-    if (top.major != 5) {
-        qsizetype at = 0;
-        if (!skipItem(data, size, at, FisFrame::MaxDepth))
-            throw malformed(cut);
-        throw EHostError(QStringLiteral("Pacote inválido: esperado um mapa com fields e rows."));
+// The texts and their order are those of TDataPacket::fromCbor then loadPacket: the packet's
+// structure (fields, then rows in order), then how its fields meet the dataset's. Nothing in the
+// dataset changes while a packet is read. The usual rows are scanned in place (FisPacketScan);
+// any other goes through QCborStreamReader, which tells the errors.
+class TDataSet::EncodedLoad {
+public:
+    EncodedLoad(const TDataSet& dataSet, const QByteArray& bytes, qsizetype begin, qsizetype end)
+        : m_dataSet(dataSet), m_bytes(bytes), m_begin(begin), m_data(bytes.constData() + begin),
+          m_size(end - begin) {
+        nextId = dataSet.m_nextId;
     }
 
-    QCborValue fieldsValue;
-    QList<TPacketField> packetFields;
-    QList<TFieldType> packetTypes;
-    QString fieldsError;
-    bool fieldsRead = false;
+    // Reads the whole packet; throws EHostError. Then plan, rows, arena and nextId are the load.
+    void run() {
+        readMap();
+        if (!plan.error.isEmpty())
+            throw EHostError(plan.error);
+        settleArena();
+    }
+
     LoadPlan plan;
     std::vector<Row> rows;
-    qint64 nextId = m_nextId;
+    QByteArray arena;
+    qint64 nextId = 0;
+
+private:
+    static EHostError malformed(const QString& why) {
+        return EHostError(QStringLiteral("Pacote inválido: CBOR inválido: %1").arg(why));
+    }
+    static EHostError cut() { return malformed(QStringLiteral("item malformado ou cortado")); }
+    static void checked(QCborStreamReader& r) {
+        if (r.lastError() != QCborError::NoError)
+            throw malformed(r.lastError().toString());
+    }
+
+    void readMap();
+    void readFields(qsizetype valueAt, qsizetype valueEnd);
+    void readRows(qsizetype& pos);
+    void readRow(QCborStreamReader& rr, const char* base, qsizetype baseAt, int rowNo);
+    void keepRow(const char* base, qsizetype baseAt, qsizetype rowBegin, qsizetype rowEnd,
+                 const qsizetype* starts);
+    void settleArena();
+
+    const TDataSet& m_dataSet;
+    const QByteArray& m_bytes;
+    const qsizetype m_begin;
+    const char* const m_data;
+    const qsizetype m_size;
+    QCborValue m_fieldsValue;
+    QList<TPacketField> m_packetFields;
+    QList<TFieldType> m_packetTypes;
+    QString m_fieldsError;
+    bool m_fieldsRead = false;
+    // Rows that are not in the bytes as the dataset reads them (other columns or order, an
+    // unusual encoding) are written here; their at is then -2 - their place here.
+    QByteArray m_written;
+};
+
+void TDataSet::EncodedLoad::readMap() {
+    using namespace FisPacketScan;
+    Head top;
+    if (!readHead(m_data, m_size, 0, top))
+        throw cut();
+    if (top.major != 5) {
+        qsizetype at = 0;
+        if (!skipItem(m_data, m_size, at, FisFrame::MaxDepth))
+            throw cut();
+        throw EHostError(QStringLiteral("Pacote inválido: esperado um mapa com fields e rows."));
+    }
     bool rowsSeen = false, rowsIsArray = false, rowsRead = false;
     qsizetype rowsBegin = 0, rowsEnd = 0;
-    // Rows that are not in bytes as the dataset reads them (other columns or order, an unusual
-    // encoding) are written here; their at is then -2 - their place here.
-    QByteArray written;
-
-    // The slow way for one row: rr is on it, in the bytes at base (which are bytes[baseAt...],
-    // -1 when not in bytes).
-    std::function<void(QCborStreamReader&, const char*, qsizetype, int)> readRow;
-    readRow = [&](QCborStreamReader& rr, const char* base, qsizetype baseAt, int rowNo) {
-        const int npf = int(packetFields.size());
-        auto widthError = [&](qsizetype width) {
-            return EHostError(
-                QStringLiteral("Pacote inválido: linha %1 tem %2 valores, esperado %3.")
-                    .arg(rowNo + 1)
-                    .arg(width)
-                    .arg(npf));
-        };
-        if (!rr.isArray()) {
-            checked(rr);
-            throw widthError(0);
-        }
-        if (!rr.isLengthKnown()) {
-            // A row of unknown length is read as if written whole.
-            const QByteArray whole = QCborValue::fromCbor(rr).toCbor();
-            checked(rr);
-            QCborStreamReader one(whole);
-            readRow(one, whole.constData(), -1, rowNo);
-            return;
-        }
-        if (rr.length() != quint64(npf))
-            throw widthError(qsizetype(rr.length()));
-        const qsizetype rowBegin = qsizetype(rr.currentOffset());
-        QVarLengthArray<qsizetype, 32> at(npf + 1);
-        rr.enterContainer();
-        checked(rr);
-        for (int j = 0; j < npf; ++j) {
-            at[j] = qsizetype(rr.currentOffset());
-            const bool fits = readPacketValue(rr, base, packetFields[j].type, nullptr);
-            checked(rr);
-            if (!fits)
-                throw EHostError(
-                    QStringLiteral("Pacote inválido: linha %1, campo %2: esperado %3.")
-                        .arg(rowNo + 1)
-                        .arg(packetFields[j].name, fieldTypeExpected(packetFields[j].type)));
-        }
-        at[npf] = qsizetype(rr.currentOffset());
-        rr.leaveContainer();
-        checked(rr);
-        if (!plan.error.isEmpty())
-            return; // refused once every row has been checked
-        Row row;
-        row.id = nextId++;
-        if (plan.identity && baseAt >= 0) {
-            row.at = baseAt + rowBegin;
-            row.size = qsizetype(rr.currentOffset()) - rowBegin;
-        } else {
-            const qsizetype from = written.size();
-            if (plan.identity) {
-                written.append(base + rowBegin, qsizetype(rr.currentOffset()) - rowBegin);
-            } else {
-                appendArrayHeader(written, quint64(plan.defs.size()));
-                for (int src : std::as_const(plan.source))
-                    written.append(base + at[src], at[src + 1] - at[src]);
-            }
-            row.at = -2 - from;
-            row.size = written.size() - from;
-        }
-        rows.push_back(std::move(row));
-    };
-    // The rows list at data[pos]; pos ends past it.
-    auto readRows = [&](qsizetype& pos) {
-        Head list;
-        if (!readHead(data, size, pos, list) || list.major != 4)
-            throw malformed(cut);
-        pos += list.size;
-        if (!list.indefinite && plan.error.isEmpty())
-            rows.reserve(size_t(std::min<quint64>(list.value, quint64(size))));
-        const int npf = int(packetFields.size());
-        QVarLengthArray<qsizetype, 32> starts(npf + 1);
-        for (quint64 rowNo = 0;; ++rowNo) {
-            if (list.indefinite) {
-                if (pos >= size)
-                    throw malformed(cut);
-                if (quint8(data[pos]) == 0xff) {
-                    ++pos;
-                    break;
-                }
-            } else if (rowNo == list.value) {
-                break;
-            }
-            const qsizetype rowBegin = pos;
-            if (scanRow(data, size, pos, packetTypes.constData(), npf, nullptr, -1,
-                        starts.data())) {
-                if (!plan.error.isEmpty())
-                    continue;
-                Row row;
-                row.id = nextId++;
-                if (plan.identity) {
-                    row.at = begin + rowBegin;
-                    row.size = pos - rowBegin;
-                } else {
-                    const qsizetype from = written.size();
-                    appendArrayHeader(written, quint64(plan.defs.size()));
-                    for (int src : std::as_const(plan.source))
-                        written.append(data + starts[src], starts[src + 1] - starts[src]);
-                    row.at = -2 - from;
-                    row.size = written.size() - from;
-                }
-                rows.push_back(std::move(row));
-                continue;
-            }
-            QCborStreamReader rr(data + pos, size - pos);
-            readRow(rr, data + pos, begin + pos, int(rowNo));
-            pos += qsizetype(rr.currentOffset());
-        }
-    };
-
     qsizetype pos = top.size;
     for (quint64 k = 0;; ++k) {
         if (top.indefinite) {
-            if (pos >= size)
-                throw malformed(cut);
-            if (quint8(data[pos]) == 0xff) {
+            if (pos >= m_size)
+                throw cut();
+            if (quint8(m_data[pos]) == 0xff) {
                 ++pos;
                 break;
             }
@@ -1220,86 +1138,203 @@ void TDataSet::loadEncoded(const QByteArray& bytes, qsizetype begin, qsizetype e
         }
         // The key: a text compared as it is written; anything else is no key of ours.
         const qsizetype keyAt = pos;
-        if (!skipItem(data, size, pos, FisFrame::MaxDepth))
-            throw malformed(cut);
-        const QCborValue key = decodeSpan(data + keyAt, pos - keyAt);
+        if (!skipItem(m_data, m_size, pos, FisFrame::MaxDepth))
+            throw cut();
+        const QCborValue key = decodeSpan(m_data + keyAt, pos - keyAt);
         const bool isFields = key.isString() && key.toString() == FisProtocol::Key::Fields;
         const bool isRows = key.isString() && key.toString() == FisProtocol::Key::Rows;
         const qsizetype valueAt = pos;
         Head value;
-        if (!readHead(data, size, pos, value))
-            throw malformed(cut);
+        if (!readHead(m_data, m_size, pos, value))
+            throw cut();
         if (isRows && !rowsSeen) {
             rowsSeen = true;
             rowsIsArray = value.major == 4;
             rowsBegin = valueAt;
-            if (rowsIsArray && fieldsRead) {
+            if (rowsIsArray && m_fieldsRead) {
                 // Fields first, as the server writes them: the rows are read where they lie.
                 readRows(pos);
                 rowsRead = true;
-            } else if (!skipItem(data, size, pos, FisFrame::MaxDepth)) {
-                throw malformed(cut);
+            } else if (!skipItem(m_data, m_size, pos, FisFrame::MaxDepth)) {
+                throw cut();
             }
             rowsEnd = pos;
             continue;
         }
-        if (!skipItem(data, size, pos, FisFrame::MaxDepth))
-            throw malformed(cut);
-        if (isFields && fieldsValue.isUndefined()) {
-            fieldsValue = decodeSpan(data + valueAt, pos - valueAt);
-            if (fieldsValue.isUndefined())
-                fieldsValue = QCborValue(QCborValue::Null); // present, and no list
-            if (fieldsValue.isArray()) {
-                try {
-                    for (const QCborValue& f : fieldsValue.toArray()) {
-                        packetFields.append(packetFieldFromCbor(f));
-                        packetTypes.append(packetFields.last().type);
-                    }
-                    plan = planLoad(packetFields);
-                    fieldsRead = true;
-                } catch (const EHostError& e) {
-                    fieldsError = e.text();
-                }
-            }
-        }
+        if (!skipItem(m_data, m_size, pos, FisFrame::MaxDepth))
+            throw cut();
+        if (isFields && m_fieldsValue.isUndefined())
+            readFields(valueAt, pos);
     }
-    if (pos != size)
+    if (pos != m_size)
         throw EHostError(QStringLiteral("Pacote inválido: bytes sobrando depois do pacote."));
-    if (!fieldsValue.isArray() || !rowsIsArray)
+    if (!m_fieldsValue.isArray() || !rowsIsArray)
         throw EHostError(QStringLiteral("Pacote inválido: fields e rows devem ser listas."));
-    if (!fieldsError.isEmpty())
-        throw EHostError(fieldsError);
+    if (!m_fieldsError.isEmpty())
+        throw EHostError(m_fieldsError);
     if (!rowsRead) {
         qsizetype at = rowsBegin;
         readRows(at);
         Q_ASSERT(at == rowsEnd);
     }
-    if (!plan.error.isEmpty())
-        throw EHostError(plan.error);
-    // The rows stay in the answer's bytes when all of them are there; otherwise all go to the
-    // written ones, which then hold nothing else.
-    QByteArray arena = rows.empty() ? QByteArray() : bytes;
-    if (!written.isEmpty()) {
-        bool mixed = false;
-        for (const Row& row : rows)
-            mixed = mixed || row.at >= 0;
-        if (mixed) {
-            QByteArray all;
-            for (Row& row : rows) {
-                const char* from =
-                    row.at >= 0 ? bytes.constData() + row.at : written.constData() + (-2 - row.at);
-                const qsizetype at = all.size();
-                all.append(from, row.size);
-                row.at = at;
-            }
-            arena = all;
-        } else {
-            for (Row& row : rows)
-                row.at = -2 - row.at;
-            arena = written;
+}
+
+// The fields list at m_data[valueAt, valueEnd); what is wrong with it is told once the packet's
+// structure has been checked.
+void TDataSet::EncodedLoad::readFields(qsizetype valueAt, qsizetype valueEnd) {
+    m_fieldsValue = decodeSpan(m_data + valueAt, valueEnd - valueAt);
+    if (m_fieldsValue.isUndefined())
+        m_fieldsValue = QCborValue(QCborValue::Null); // present, and no list
+    if (!m_fieldsValue.isArray())
+        return;
+    try {
+        for (const QCborValue& f : m_fieldsValue.toArray()) {
+            m_packetFields.append(packetFieldFromCbor(f));
+            m_packetTypes.append(m_packetFields.last().type);
         }
+        plan = m_dataSet.planLoad(m_packetFields);
+        m_fieldsRead = true;
+    } catch (const EHostError& e) {
+        m_fieldsError = e.text();
     }
-    commitLoad(plan.takeFields, plan.defs, std::move(rows), arena, nextId, plan.sortKeys);
+}
+
+// The rows list at m_data[pos]; pos ends past it.
+void TDataSet::EncodedLoad::readRows(qsizetype& pos) {
+    using namespace FisPacketScan;
+    Head list;
+    if (!readHead(m_data, m_size, pos, list) || list.major != 4)
+        throw cut();
+    pos += list.size;
+    if (!list.indefinite && plan.error.isEmpty())
+        rows.reserve(size_t(std::min<quint64>(list.value, quint64(m_size))));
+    const int npf = int(m_packetFields.size());
+    QVarLengthArray<qsizetype, 32> starts(npf + 1);
+    for (quint64 rowNo = 0;; ++rowNo) {
+        if (list.indefinite) {
+            if (pos >= m_size)
+                throw cut();
+            if (quint8(m_data[pos]) == 0xff) {
+                ++pos;
+                break;
+            }
+        } else if (rowNo == list.value) {
+            break;
+        }
+        const qsizetype rowBegin = pos;
+        if (scanRow(m_data, m_size, pos, m_packetTypes.constData(), npf, nullptr, -1,
+                    starts.data())) {
+            keepRow(m_data, m_begin, rowBegin, pos, starts.data());
+            continue;
+        }
+        QCborStreamReader rr(m_data + pos, m_size - pos);
+        readRow(rr, m_data + pos, m_begin + pos, int(rowNo));
+        pos += qsizetype(rr.currentOffset());
+    }
+}
+
+// The slow way for one row: rr is on it, in the bytes at base (which are m_bytes[baseAt...],
+// -1 when not in m_bytes).
+void TDataSet::EncodedLoad::readRow(QCborStreamReader& rr, const char* base, qsizetype baseAt,
+                                    int rowNo) {
+    const int npf = int(m_packetFields.size());
+    auto widthError = [&](qsizetype width) {
+        return EHostError(QStringLiteral("Pacote inválido: linha %1 tem %2 valores, esperado %3.")
+                              .arg(rowNo + 1)
+                              .arg(width)
+                              .arg(npf));
+    };
+    if (!rr.isArray()) {
+        checked(rr);
+        throw widthError(0);
+    }
+    if (!rr.isLengthKnown()) {
+        // A row of unknown length is read as if written whole.
+        const QByteArray whole = QCborValue::fromCbor(rr).toCbor();
+        checked(rr);
+        QCborStreamReader one(whole);
+        readRow(one, whole.constData(), -1, rowNo);
+        return;
+    }
+    if (rr.length() != quint64(npf))
+        throw widthError(qsizetype(rr.length()));
+    const qsizetype rowBegin = qsizetype(rr.currentOffset());
+    QVarLengthArray<qsizetype, 32> at(npf + 1);
+    rr.enterContainer();
+    checked(rr);
+    for (int j = 0; j < npf; ++j) {
+        at[j] = qsizetype(rr.currentOffset());
+        const bool fits = readPacketValue(rr, base, m_packetFields[j].type, nullptr);
+        checked(rr);
+        if (!fits)
+            throw EHostError(
+                QStringLiteral("Pacote inválido: linha %1, campo %2: esperado %3.")
+                    .arg(rowNo + 1)
+                    .arg(m_packetFields[j].name, fieldTypeExpected(m_packetFields[j].type)));
+    }
+    at[npf] = qsizetype(rr.currentOffset());
+    rr.leaveContainer();
+    checked(rr);
+    keepRow(base, baseAt, rowBegin, qsizetype(rr.currentOffset()), at.data());
+}
+
+// A checked row at base[rowBegin, rowEnd), its values starting at starts (offsets in base):
+// kept where it lies when the dataset reads it as it is, else written in the fields' order.
+void TDataSet::EncodedLoad::keepRow(const char* base, qsizetype baseAt, qsizetype rowBegin,
+                                    qsizetype rowEnd, const qsizetype* starts) {
+    if (!plan.error.isEmpty())
+        return; // refused once every row has been checked
+    Row row;
+    row.id = nextId++;
+    if (plan.identity && baseAt >= 0) {
+        row.at = baseAt + rowBegin;
+        row.size = rowEnd - rowBegin;
+    } else {
+        const qsizetype from = m_written.size();
+        if (plan.identity) {
+            m_written.append(base + rowBegin, rowEnd - rowBegin);
+        } else {
+            appendArrayHeader(m_written, quint64(plan.defs.size()));
+            for (int src : std::as_const(plan.source))
+                m_written.append(base + starts[src], starts[src + 1] - starts[src]);
+        }
+        row.at = -2 - from;
+        row.size = m_written.size() - from;
+    }
+    rows.push_back(std::move(row));
+}
+
+// The rows stay in the answer's bytes when all of them are there; otherwise all go to the
+// written ones, which then hold nothing else.
+void TDataSet::EncodedLoad::settleArena() {
+    arena = rows.empty() ? QByteArray() : m_bytes;
+    if (m_written.isEmpty())
+        return;
+    bool mixed = false;
+    for (const Row& row : rows)
+        mixed = mixed || row.at >= 0;
+    if (!mixed) {
+        for (Row& row : rows)
+            row.at = -2 - row.at;
+        arena = m_written;
+        return;
+    }
+    QByteArray all;
+    for (Row& row : rows) {
+        const char* from =
+            row.at >= 0 ? m_bytes.constData() + row.at : m_written.constData() + (-2 - row.at);
+        const qsizetype at = all.size();
+        all.append(from, row.size);
+        row.at = at;
+    }
+    arena = all;
+}
+
+void TDataSet::loadEncoded(const QByteArray& bytes, qsizetype begin, qsizetype end) {
+    EncodedLoad load(*this, bytes, begin, end);
+    load.run();
+    commitLoad(load.plan.takeFields, load.plan.defs, std::move(load.rows), load.arena, load.nextId,
+               load.plan.sortKeys);
 }
 
 TDataPacket TDataSet::packet() const {

@@ -200,6 +200,7 @@ private:
         QString error;
     };
     LoadPlan planLoad(const QList<TPacketField>& packetFields) const;
+    class EncodedLoad; // reads a packet's bytes into rows for loadEncoded
     QVariant currentValue(int fieldIndex) const;
     void writeValue(TField* field, const QVariant& value);
     qint64 currentId() const;
