@@ -381,277 +381,336 @@ double guidesPerSecond(quint16 port, const QList<TIssueFrames>& frames, int clie
     return frames.size() / (t.nsecsElapsed() / 1e9);
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    QStringList a = app.arguments().mid(1);
+struct TBenchOptions {
     int notes = 330000;
     int runs = 3;
     int guides = 400;
     double seconds = 3;
     QString dbPath, only;
     bool keep = false;
+    bool wanted(const char* section) const {
+        return only.isEmpty() || only == QLatin1String(section);
+    }
+};
+
+// False on a usage error.
+bool parseOptions(QStringList a, TBenchOptions& o) {
     while (!a.isEmpty()) {
-        const QString o = a.takeFirst();
-        if (o == QLatin1String("--notes") && !a.isEmpty())
-            notes = a.takeFirst().toInt();
-        else if (o == QLatin1String("--runs") && !a.isEmpty())
-            runs = std::max(1, a.takeFirst().toInt());
-        else if (o == QLatin1String("--guides") && !a.isEmpty())
-            guides = std::max(8, a.takeFirst().toInt());
-        else if (o == QLatin1String("--seconds") && !a.isEmpty())
-            seconds = std::max(0.5, a.takeFirst().toDouble());
-        else if (o == QLatin1String("--database") && !a.isEmpty())
-            dbPath = a.takeFirst();
-        else if (o == QLatin1String("--only") && !a.isEmpty())
-            only = a.takeFirst();
-        else if (o == QLatin1String("--keep"))
-            keep = true;
-        else {
-            std::fprintf(stderr, "uso: bench_server_load [--notes N] [--runs R] [--guides G] "
-                                 "[--seconds S] [--database PATH] [--only load|calls|guides] "
-                                 "[--keep]\n");
-            return 2;
+        const QString opt = a.takeFirst();
+        if (opt == QLatin1String("--notes") && !a.isEmpty())
+            o.notes = a.takeFirst().toInt();
+        else if (opt == QLatin1String("--runs") && !a.isEmpty())
+            o.runs = std::max(1, a.takeFirst().toInt());
+        else if (opt == QLatin1String("--guides") && !a.isEmpty())
+            o.guides = std::max(8, a.takeFirst().toInt());
+        else if (opt == QLatin1String("--seconds") && !a.isEmpty())
+            o.seconds = std::max(0.5, a.takeFirst().toDouble());
+        else if (opt == QLatin1String("--database") && !a.isEmpty())
+            o.dbPath = a.takeFirst();
+        else if (opt == QLatin1String("--only") && !a.isEmpty())
+            o.only = a.takeFirst();
+        else if (opt == QLatin1String("--keep"))
+            o.keep = true;
+        else
+            return false;
+    }
+    return true;
+}
+
+// Starts the server on dbPath and waits until it listens; its log goes to work/server.log.
+quint16 startServer(QProcess& server, const QString& binDir, const QString& work,
+                    const QString& dbPath) {
+    server.setProgram(binDir + QStringLiteral("/fis98100-server"));
+    server.setArguments(
+        {QStringLiteral("--database"), dbPath, QStringLiteral("--port"), QStringLiteral("0")});
+    // The log goes to a file: the figures block the event loop for seconds, and a server writing
+    // into a full pipe would wait for it.
+    const QString logPath = work + QStringLiteral("/server.log");
+    QFile::remove(logPath);
+    server.setStandardErrorFile(logPath);
+    server.start();
+    QString log;
+    static const QRegularExpression listening(QStringLiteral("escutando em [^:]+:(\\d+)"));
+    QElapsedTimer wait;
+    wait.start();
+    while (!listening.match(log).hasMatch() && wait.elapsed() < 60000 &&
+           server.state() != QProcess::NotRunning) {
+        QThread::msleep(100);
+        QFile f(logPath);
+        if (f.open(QIODevice::ReadOnly))
+            log = QString::fromUtf8(f.readAll());
+    }
+    if (!listening.match(log).hasMatch())
+        throw EHostError(QStringLiteral("o servidor não subiu: %1").arg(log));
+    return quint16(listening.match(log).captured(1).toInt());
+}
+
+struct TLoadFigures {
+    QList<double> callMs, loadMs, floorMs, ratios;
+    qsizetype rows = 0, bytes = 0, floorRows = -1;
+    qint64 serverIdle = 0, serverPeak = 0, serverAfter = 0;
+    qint64 clientPeak = 0, clientLive = 0, floorPeak = 0;
+};
+
+// The floor program's fetch of the same rows: rows, milliseconds and its peak memory (bytes).
+void fetchFloor(const QString& binDir, const QString& dbPath, const QString& script,
+                TLoadFigures& f) {
+    QProcess floor;
+    floor.setProgram(binDir + QStringLiteral("/bench_fetch_floor"));
+    floor.setArguments({dbPath, script, QStringLiteral("1")});
+    floor.start();
+    floor.waitForFinished(-1);
+    const QList<QByteArray> out = floor.readAllStandardOutput().trimmed().split(' ');
+    if (floor.exitCode() != 0 || out.size() < 2)
+        throw EHostError(QStringLiteral("bench_fetch_floor falhou: %1")
+                             .arg(QString::fromUtf8(floor.readAllStandardError())));
+    f.floorRows = out[0].toLongLong();
+    f.floorMs << out[1].toDouble();
+    f.floorPeak = std::max(f.floorPeak, out.value(3).toLongLong() * 1024);
+}
+
+// The note list into a client dataset, each run paired with the floor.
+void measureLoad(TNetConnection& con, qint64 serverPid, const TBenchOptions& o,
+                 const QString& binDir, const QString& company, const QString& tax,
+                 TLoadFigures& f) {
+    QTemporaryFile script;
+    script.open();
+    script.write(noteSql(company, tax).toUtf8());
+    script.flush();
+    for (int r = 0; r < o.runs && o.wanted("load"); ++r) {
+        fetchFloor(binDir, o.dbPath, script.fileName(), f);
+        resetPeak(serverPid);
+        resetPeak(0);
+        const qint64 clientBefore = procKb(0, "VmRSS:");
+        QString flag = QStringLiteral("T"), series, tipos, insc;
+        QElapsedTimer t;
+        t.start();
+        TServerAnswer ans = GetNotaFiscal(con, company, QString(), QString(), flag, series, tipos,
+                                          {}, {}, {}, {}, insc, tax);
+        f.callMs << t.nsecsElapsed() / 1e6;
+        // The answer keeps its frame; the dataset reads its rows from it.
+        f.bytes = ans.payload.frameSize();
+        t.restart();
+        {
+            TClientDataSet cds;
+            cds.SetData(CheckResultServ(ans, true, 0));
+            ans = TServerAnswer(); // the frame goes once the rows are in
+            f.loadMs << t.nsecsElapsed() / 1e6;
+            f.rows = cds.RecordCount();
+            f.clientLive = std::max(f.clientLive, procKb(0, "VmRSS:") - clientBefore);
         }
+        f.clientPeak = std::max(f.clientPeak, procKb(0, "VmHWM:") - clientBefore);
+        f.serverPeak = std::max(f.serverPeak, procKb(serverPid, "VmHWM:") - f.serverIdle);
+        f.ratios << (f.callMs.last() + f.loadMs.last()) / f.floorMs.last();
+    }
+    // The server hands its memory back once the answer has gone out.
+    QElapsedTimer settle;
+    settle.start();
+    while (settle.elapsed() < 2500)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 100);
+    f.serverAfter = procKb(serverPid, "VmRSS:");
+}
+
+struct TCallFigures {
+    double calls1 = 0, calls8 = 0, echo1 = 0, echo8 = 0, cpuPerCall = 0;
+};
+
+// Small calls against the echo floor; the call is made once even when not measured.
+TCallFigures measureCalls(quint16 port, qint64 serverPid, const TBenchOptions& o) {
+    QByteArray item;
+    const QByteArray small = request(7, QStringLiteral("GetParamFiscal"), {});
+    {
+        const int fd = connectTo(port);
+        if (fd < 0 || !roundTrip(fd, small, item))
+            throw EHostError(QStringLiteral("GetParamFiscal sem resposta"));
+        ::close(fd);
+    }
+    TCallFigures c;
+    if (!o.wanted("calls"))
+        return c;
+    {
+        TEchoServer echo(item.size());
+        c.echo1 = callsPerSecond(echo.port(), small, 1, o.seconds);
+        c.echo8 = callsPerSecond(echo.port(), small, 8, o.seconds);
+    }
+    // The server's own CPU per call, which the machine's other load moves far less than the rate.
+    const double cpuBefore = cpuMicros(serverPid);
+    QElapsedTimer t;
+    t.start();
+    c.calls1 = callsPerSecond(port, small, 1, o.seconds);
+    c.cpuPerCall = (cpuMicros(serverPid) - cpuBefore) / (c.calls1 * t.nsecsElapsed() / 1e9);
+    c.calls8 = callsPerSecond(port, small, 8, o.seconds);
+    return c;
+}
+
+struct TGuideFigures {
+    double perSecond1 = 0, perSecond8 = 0;
+    qsizetype issued1 = 0, issued8 = 0;
+    int refused1 = 0, refused8 = 0;
+};
+
+// guides notes issued by one client, as many again by eight.
+TGuideFigures measureGuides(quint16 port, const QString& dbPath, int guides) {
+    const QString guideTax = QStringLiteral("01");
+    QSqlDatabase db = FisDb::openConnection(dbPath, QStringLiteral("bench"));
+    const QList<TOpenNote> open = openNotes(db, guideTax, guides * 2);
+    if (open.size() < guides * 2)
+        throw EHostError(QStringLiteral("notas em aberto insuficientes: %1").arg(open.size()));
+    QList<TIssueFrames> first, second;
+    for (int i = 0; i < open.size(); ++i)
+        (i < guides ? first : second) << issueFrames(db, open[i], guideTax);
+    db.close();
+    db = QSqlDatabase();
+    QSqlDatabase::removeDatabase(QStringLiteral("bench"));
+    TGuideFigures g;
+    g.issued1 = first.size();
+    g.issued8 = second.size();
+    g.perSecond1 = guides ? guidesPerSecond(port, first, 1, &g.refused1) : 0;
+    g.perSecond8 = guides ? guidesPerSecond(port, second, 8, &g.refused8) : 0;
+    return g;
+}
+
+// isql-fb, same query, same database, output thrown away: for reference.
+double isqlMs(const QString& dbPath, const QString& sql) {
+    QTemporaryFile isqlScript;
+    isqlScript.open();
+    isqlScript.write(QStringLiteral("SET HEADING OFF;\nSET COUNT ON;\n%1;\n").arg(sql).toUtf8());
+    isqlScript.flush();
+    QProcess isql;
+    isql.setProgram(QStringLiteral("isql-fb"));
+    isql.setArguments({QStringLiteral("-q"), QStringLiteral("-ch"), QStringLiteral("UTF8"),
+                       QStringLiteral("-u"), QStringLiteral("SYSDBA"), QStringLiteral("-p"),
+                       QStringLiteral("masterkey"), dbPath, QStringLiteral("-i"),
+                       isqlScript.fileName()});
+    QElapsedTimer it;
+    it.start();
+    isql.start();
+    isql.waitForFinished(-1);
+    return it.nsecsElapsed() / 1e6;
+}
+
+void printRow(const QString& what, const QString& now, const QString& floor, double ratio) {
+    say(QStringLiteral("%1 | %2 | %3 | %4")
+            .arg(what, -44)
+            .arg(now, 14)
+            .arg(floor, 14)
+            .arg(QStringLiteral("%1x").arg(ratio, 0, 'f', 2), 8));
+}
+
+void printLoad(const TBenchOptions& o, const TLoadFigures& f) {
+    const double total = median(f.callMs) + median(f.loadMs);
+    printRow(QStringLiteral("carga até o dataset (mediana de %1, pareada)").arg(o.runs),
+             QStringLiteral("%1 ms").arg(total, 0, 'f', 0),
+             QStringLiteral("%1 ms").arg(median(f.floorMs), 0, 'f', 0), median(f.ratios));
+    printRow(QStringLiteral("  dos quais GetNotaFiscal (servidor + rede)"),
+             QStringLiteral("%1 ms").arg(median(f.callMs), 0, 'f', 0), QString(),
+             median(f.callMs) / median(f.floorMs));
+    printRow(QStringLiteral("  dos quais SetData no dataset"),
+             QStringLiteral("%1 ms").arg(median(f.loadMs), 0, 'f', 0), QString(),
+             median(f.loadMs) / median(f.floorMs));
+    printRow(QStringLiteral("memória de pico do servidor na carga"), mib(f.serverPeak),
+             mib(f.bytes), double(f.serverPeak) / f.bytes);
+    printRow(QStringLiteral("  piso: o programa do piso, mesma consulta"), mib(f.floorPeak),
+             mib(f.bytes), double(f.floorPeak) / f.bytes);
+    printRow(QStringLiteral("memória do servidor depois (ociosa antes: %1)").arg(mib(f.serverIdle)),
+             mib(f.serverAfter), mib(f.serverIdle), double(f.serverAfter) / f.serverIdle);
+    printRow(QStringLiteral("memória de pico do cliente na carga"), mib(f.clientPeak), mib(f.bytes),
+             double(f.clientPeak) / f.bytes);
+    printRow(QStringLiteral("memória do cliente com o dataset"), mib(f.clientLive), mib(f.bytes),
+             double(f.clientLive) / f.bytes);
+}
+
+void printCallsAndGuides(const TCallFigures& c, const TGuideFigures& g) {
+    printRow(QStringLiteral("GetParamFiscal, 1 conexão (chamadas/s)"),
+             QString::number(c.calls1, 'f', 0), QString::number(c.echo1, 'f', 0),
+             c.echo1 / c.calls1);
+    printRow(QStringLiteral("GetParamFiscal, 8 conexões (chamadas/s)"),
+             QString::number(c.calls8, 'f', 0), QString::number(c.echo8, 'f', 0),
+             c.echo8 / c.calls8);
+    say(QStringLiteral("CPU do servidor por chamada GetParamFiscal (1 conexão): %1 µs")
+            .arg(c.cpuPerCall, 0, 'f', 1));
+    say(QStringLiteral("Guias emitidas (setDarfDoc + GeraContaPagar, gravação forçada):"));
+    say(QStringLiteral("  1 cliente:   %1 guias/s (%2 guias, %3 recusadas)")
+            .arg(g.perSecond1, 0, 'f', 0)
+            .arg(g.issued1)
+            .arg(g.refused1));
+    say(QStringLiteral("  8 clientes:  %1 guias/s (%2 guias, %3 recusadas)")
+            .arg(g.perSecond8, 0, 'f', 0)
+            .arg(g.issued8)
+            .arg(g.refused8));
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    TBenchOptions o;
+    if (!parseOptions(app.arguments().mid(1), o)) {
+        std::fprintf(stderr, "uso: bench_server_load [--notes N] [--runs R] [--guides G] "
+                             "[--seconds S] [--database PATH] [--only load|calls|guides] "
+                             "[--keep]\n");
+        return 2;
     }
     const QString binDir = QCoreApplication::applicationDirPath();
     const QString work = QDir(binDir).absoluteFilePath(QStringLiteral("../bench-data"));
     QDir().mkpath(work);
-    if (dbPath.isEmpty())
-        dbPath = QStringLiteral("%1/notes-%2.fdb").arg(work).arg(notes);
+    if (o.dbPath.isEmpty())
+        o.dbPath = QStringLiteral("%1/notes-%2.fdb").arg(work).arg(o.notes);
     const QString company = QStringLiteral("01"), tax = QStringLiteral("05");
 
     try {
         const QString root = FisDb::prepareEnvironment(work + QStringLiteral("/firebird"));
-        if (!QFileInfo::exists(dbPath)) {
-            say(QStringLiteral("Criando %1 com %2 notas...").arg(dbPath).arg(notes));
+        if (!QFileInfo::exists(o.dbPath)) {
+            say(QStringLiteral("Criando %1 com %2 notas...").arg(o.dbPath).arg(o.notes));
             QElapsedTimer t;
             t.start();
-            FisDb::createDatabase(dbPath, true, notes);
+            FisDb::createDatabase(o.dbPath, true, o.notes);
             say(QStringLiteral("  criado em %1 s").arg(t.elapsed() / 1000.0, 0, 'f', 1));
         }
-
         QProcess server;
-        server.setProgram(binDir + QStringLiteral("/fis98100-server"));
-        server.setArguments(
-            {QStringLiteral("--database"), dbPath, QStringLiteral("--port"), QStringLiteral("0")});
-        // The log goes to a file: the figures below block the event loop for seconds, and a
-        // server writing into a full pipe would wait for it.
-        const QString logPath = work + QStringLiteral("/server.log");
-        QFile::remove(logPath);
-        server.setStandardErrorFile(logPath);
-        server.start();
-        QString log;
-        static const QRegularExpression listening(QStringLiteral("escutando em [^:]+:(\\d+)"));
-        QElapsedTimer wait;
-        wait.start();
-        while (!listening.match(log).hasMatch() && wait.elapsed() < 60000 &&
-               server.state() != QProcess::NotRunning) {
-            QThread::msleep(100);
-            QFile f(logPath);
-            if (f.open(QIODevice::ReadOnly))
-                log = QString::fromUtf8(f.readAll());
-        }
-        if (!listening.match(log).hasMatch())
-            throw EHostError(QStringLiteral("o servidor não subiu: %1").arg(log));
-        const quint16 port = quint16(listening.match(log).captured(1).toInt());
+        const quint16 port = startServer(server, binDir, work, o.dbPath);
         const qint64 serverPid = server.processId();
-
         TNetConnection con;
         con.setPort(port);
         con.setTimeoutMs(600000);
         con.setServerName(QString::fromLatin1(FisProtocol::ObjectName));
-
-        // The server opens its database connection at the first call; keep that out of the figures.
+        // The server opens its database connection at the first call; keep that out of the
+        // figures.
         CheckResultServ(GetParamFiscal(con), true, 0);
         app.processEvents();
-        const qint64 serverIdle = procKb(serverPid, "VmRSS:");
 
-        QTemporaryFile script;
-        script.open();
-        script.write(noteSql(company, tax).toUtf8());
-        script.flush();
-
-        // ---- the load, each run paired with the floor
-        QList<double> callMs, loadMs, floorMs, ratios;
-        qsizetype rows = 0, bytes = 0, floorRows = -1;
-        qint64 serverPeak = 0, clientPeak = 0, clientLive = 0, floorPeak = 0;
-        const auto wanted = [&](const char* section) {
-            return only.isEmpty() || only == QLatin1String(section);
-        };
-        for (int r = 0; r < runs && wanted("load"); ++r) {
-            QProcess floor;
-            floor.setProgram(binDir + QStringLiteral("/bench_fetch_floor"));
-            floor.setArguments({dbPath, script.fileName(), QStringLiteral("1")});
-            floor.start();
-            floor.waitForFinished(-1);
-            const QList<QByteArray> f = floor.readAllStandardOutput().trimmed().split(' ');
-            if (floor.exitCode() != 0 || f.size() < 2)
-                throw EHostError(QStringLiteral("bench_fetch_floor falhou: %1")
-                                     .arg(QString::fromUtf8(floor.readAllStandardError())));
-            floorRows = f[0].toLongLong();
-            floorMs << f[1].toDouble();
-            floorPeak = std::max(floorPeak, f.value(3).toLongLong() * 1024);
-
-            resetPeak(serverPid);
-            resetPeak(0);
-            const qint64 clientBefore = procKb(0, "VmRSS:");
-            QString flag = QStringLiteral("T"), series, tipos, insc;
-            QElapsedTimer t;
-            t.start();
-            TServerAnswer ans = GetNotaFiscal(con, company, QString(), QString(), flag, series,
-                                              tipos, {}, {}, {}, {}, insc, tax);
-            callMs << t.nsecsElapsed() / 1e6;
-            // The answer keeps its frame; the dataset reads its rows from it.
-            bytes = ans.payload.frameSize();
-            t.restart();
-            {
-                TClientDataSet cds;
-                cds.SetData(CheckResultServ(ans, true, 0));
-                ans = TServerAnswer(); // the frame goes once the rows are in
-                loadMs << t.nsecsElapsed() / 1e6;
-                rows = cds.RecordCount();
-                clientLive = std::max(clientLive, procKb(0, "VmRSS:") - clientBefore);
-            }
-            clientPeak = std::max(clientPeak, procKb(0, "VmHWM:") - clientBefore);
-            serverPeak = std::max(serverPeak, procKb(serverPid, "VmHWM:") - serverIdle);
-            ratios << (callMs.last() + loadMs.last()) / floorMs.last();
-        }
-        // The server hands its memory back once the answer has gone out.
-        QElapsedTimer settle;
-        settle.start();
-        while (settle.elapsed() < 2500)
-            app.processEvents(QEventLoop::AllEvents, 100);
-        const qint64 serverAfter = procKb(serverPid, "VmRSS:");
-
-        // ---- small calls against the echo floor
-        QByteArray item;
-        const QByteArray small = request(7, QStringLiteral("GetParamFiscal"), {});
-        {
-            const int fd = connectTo(port);
-            if (fd < 0 || !roundTrip(fd, small, item))
-                throw EHostError(QStringLiteral("GetParamFiscal sem resposta"));
-            ::close(fd);
-        }
-        double calls1 = 0, calls8 = 0, echo1 = 0, echo8 = 0, cpuPerCall = 0;
-        if (wanted("calls")) {
-            {
-                TEchoServer echo(item.size());
-                echo1 = callsPerSecond(echo.port(), small, 1, seconds);
-                echo8 = callsPerSecond(echo.port(), small, 8, seconds);
-            }
-            // The server's own CPU per call, which the machine's other load moves far less than
-            // the rate.
-            const double cpuBefore = cpuMicros(serverPid);
-            QElapsedTimer t;
-            t.start();
-            calls1 = callsPerSecond(port, small, 1, seconds);
-            cpuPerCall = (cpuMicros(serverPid) - cpuBefore) / (calls1 * t.nsecsElapsed() / 1e9);
-            calls8 = callsPerSecond(port, small, 8, seconds);
-        }
-
-        // ---- guides
-        const QString guideTax = QStringLiteral("01");
-        if (!wanted("guides"))
-            guides = 0;
-        QSqlDatabase db = FisDb::openConnection(dbPath, QStringLiteral("bench"));
-        const QList<TOpenNote> open = openNotes(db, guideTax, guides * 2);
-        if (open.size() < guides * 2)
-            throw EHostError(QStringLiteral("notas em aberto insuficientes: %1").arg(open.size()));
-        QList<TIssueFrames> first, second;
-        for (int i = 0; i < open.size(); ++i)
-            (i < guides ? first : second) << issueFrames(db, open[i], guideTax);
-        db.close();
-        db = QSqlDatabase();
-        QSqlDatabase::removeDatabase(QStringLiteral("bench"));
-        int refused1 = 0, refused8 = 0;
-        const double guides1 = guides ? guidesPerSecond(port, first, 1, &refused1) : 0;
-        const double guides8 = guides ? guidesPerSecond(port, second, 8, &refused8) : 0;
-
-        // isql-fb, same query, same database, output thrown away: for reference.
-        QTemporaryFile isqlScript;
-        isqlScript.open();
-        isqlScript.write(QStringLiteral("SET HEADING OFF;\nSET COUNT ON;\n%1;\n")
-                             .arg(noteSql(company, tax))
-                             .toUtf8());
-        isqlScript.flush();
-        QProcess isql;
-        isql.setProgram(QStringLiteral("isql-fb"));
-        isql.setArguments({QStringLiteral("-q"), QStringLiteral("-ch"), QStringLiteral("UTF8"),
-                           QStringLiteral("-u"), QStringLiteral("SYSDBA"), QStringLiteral("-p"),
-                           QStringLiteral("masterkey"), dbPath, QStringLiteral("-i"),
-                           isqlScript.fileName()});
-        QElapsedTimer it;
-        it.start();
-        isql.start();
-        isql.waitForFinished(-1);
-        const double isqlMs = it.nsecsElapsed() / 1e6;
+        TLoadFigures load;
+        load.serverIdle = procKb(serverPid, "VmRSS:");
+        measureLoad(con, serverPid, o, binDir, company, tax, load);
+        const TCallFigures calls = measureCalls(port, serverPid, o);
+        const TGuideFigures guides =
+            measureGuides(port, o.dbPath, o.wanted("guides") ? o.guides : 0);
+        const double isql = isqlMs(o.dbPath, noteSql(company, tax));
 
         con.setConnected(false);
         server.terminate();
         server.waitForFinished(10000);
-        if (!keep && !qEnvironmentVariableIsEmpty("FIS_BENCH_DROP"))
-            QFile::remove(dbPath);
+        if (!o.keep && !qEnvironmentVariableIsEmpty("FIS_BENCH_DROP"))
+            QFile::remove(o.dbPath);
 
-        const double total = median(callMs) + median(loadMs);
         say(QStringLiteral("Banco: %1 (%2 notas no total; raiz Firebird %3)")
-                .arg(dbPath)
-                .arg(notes)
+                .arg(o.dbPath)
+                .arg(o.notes)
                 .arg(root));
         say(QStringLiteral("GetNotaFiscal empresa %1 imposto %2: %3 notas (piso: %4); quadro %5")
                 .arg(company, tax)
-                .arg(rows)
-                .arg(floorRows)
-                .arg(mib(bytes)));
+                .arg(load.rows)
+                .arg(load.floorRows)
+                .arg(mib(load.bytes)));
         say(QStringLiteral("%1 | %2 | %3 | %4")
                 .arg(QStringLiteral("Medida"), -44)
                 .arg(QStringLiteral("Agora"), 14)
                 .arg(QStringLiteral("Piso"), 14)
                 .arg(QStringLiteral("Razão"), 8));
-        auto row = [](const QString& what, const QString& now, const QString& floor, double ratio) {
-            say(QStringLiteral("%1 | %2 | %3 | %4")
-                    .arg(what, -44)
-                    .arg(now, 14)
-                    .arg(floor, 14)
-                    .arg(QStringLiteral("%1x").arg(ratio, 0, 'f', 2), 8));
-        };
-        row(QStringLiteral("carga até o dataset (mediana de %1, pareada)").arg(runs),
-            QStringLiteral("%1 ms").arg(total, 0, 'f', 0),
-            QStringLiteral("%1 ms").arg(median(floorMs), 0, 'f', 0), median(ratios));
-        row(QStringLiteral("  dos quais GetNotaFiscal (servidor + rede)"),
-            QStringLiteral("%1 ms").arg(median(callMs), 0, 'f', 0), QString(),
-            median(callMs) / median(floorMs));
-        row(QStringLiteral("  dos quais SetData no dataset"),
-            QStringLiteral("%1 ms").arg(median(loadMs), 0, 'f', 0), QString(),
-            median(loadMs) / median(floorMs));
-        row(QStringLiteral("memória de pico do servidor na carga"), mib(serverPeak), mib(bytes),
-            double(serverPeak) / bytes);
-        row(QStringLiteral("  piso: o programa do piso, mesma consulta"), mib(floorPeak),
-            mib(bytes), double(floorPeak) / bytes);
-        row(QStringLiteral("memória do servidor depois (ociosa antes: %1)").arg(mib(serverIdle)),
-            mib(serverAfter), mib(serverIdle), double(serverAfter) / serverIdle);
-        row(QStringLiteral("memória de pico do cliente na carga"), mib(clientPeak), mib(bytes),
-            double(clientPeak) / bytes);
-        row(QStringLiteral("memória do cliente com o dataset"), mib(clientLive), mib(bytes),
-            double(clientLive) / bytes);
-        row(QStringLiteral("GetParamFiscal, 1 conexão (chamadas/s)"),
-            QString::number(calls1, 'f', 0), QString::number(echo1, 'f', 0), echo1 / calls1);
-        row(QStringLiteral("GetParamFiscal, 8 conexões (chamadas/s)"),
-            QString::number(calls8, 'f', 0), QString::number(echo8, 'f', 0), echo8 / calls8);
-        say(QStringLiteral("CPU do servidor por chamada GetParamFiscal (1 conexão): %1 µs")
-                .arg(cpuPerCall, 0, 'f', 1));
-        say(QStringLiteral("Guias emitidas (setDarfDoc + GeraContaPagar, gravação forçada):"));
-        say(QStringLiteral("  1 cliente:   %1 guias/s (%2 guias, %3 recusadas)")
-                .arg(guides1, 0, 'f', 0)
-                .arg(first.size())
-                .arg(refused1));
-        say(QStringLiteral("  8 clientes:  %1 guias/s (%2 guias, %3 recusadas)")
-                .arg(guides8, 0, 'f', 0)
-                .arg(second.size())
-                .arg(refused8));
+        printLoad(o, load);
+        printCallsAndGuides(calls, guides);
         say(QStringLiteral("isql-fb, mesma consulta, saída descartada: %1 ms (referência)")
-                .arg(isqlMs, 0, 'f', 0));
+                .arg(isql, 0, 'f', 0));
         return 0;
     } catch (const EHostError& e) {
         std::fprintf(stderr, "bench_server_load: %s\n", e.text().toUtf8().constData());
