@@ -18,12 +18,7 @@ using M = FisProtocol::MethodId;
 // a lookup is a small call, and a packet of variants and then a CBOR tree were most of its cost.
 TMethodResult streamedRows(TQuery& q, const QList<TPacketField>& fields) {
     TStreamedPacket p = streamPacket(q, fields, answerLimit());
-    TMethodResult r;
-    r.summary = QStringLiteral("ok %1 linhas").arg(p.rows);
-    r.oversized = p.oversized;
-    r.encoded = std::move(p.bytes);
-    r.encodedAt = p.headroom;
-    return r;
+    return TMethodResult::streamedRows(std::move(p.bytes), p.headroom, p.rows, p.oversized);
 }
 } // namespace
 

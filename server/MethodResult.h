@@ -4,6 +4,7 @@
 
 #include <QCborValue>
 #include <QString>
+#include <utility>
 
 namespace FisServer {
 
@@ -23,6 +24,16 @@ struct TMethodResult {
         TMethodResult r;
         r.value = packet.toCbor();
         r.summary = QStringLiteral("ok %1 linhas").arg(packet.rows.size());
+        return r;
+    }
+    // Rows streamed as CBOR into bytes from headroom on, or oversized bytes left unkept.
+    static TMethodResult streamedRows(QByteArray&& bytes, qsizetype headroom, qint64 rowCount,
+                                      qint64 oversized) {
+        TMethodResult r;
+        r.summary = QStringLiteral("ok %1 linhas").arg(rowCount);
+        r.oversized = oversized;
+        r.encoded = std::move(bytes);
+        r.encodedAt = headroom;
         return r;
     }
     // Done, with nothing to tell: true, "ok".

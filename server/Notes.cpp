@@ -202,12 +202,7 @@ TMethodResult GetNotaFiscal(QSqlDatabase& db, QCborArray& args) {
     };
     // The rows go straight into the answer's bytes: a large list costs its frame and no more.
     TStreamedPacket p = streamPacket(q, fields, answerLimit(), word);
-    TMethodResult r;
-    r.summary = QStringLiteral("ok %1 linhas").arg(p.rows);
-    r.oversized = p.oversized;
-    r.encoded = std::move(p.bytes);
-    r.encodedAt = p.headroom;
-    return r;
+    return TMethodResult::streamedRows(std::move(p.bytes), p.headroom, p.rows, p.oversized);
 }
 
 } // namespace FisServer
