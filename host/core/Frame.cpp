@@ -44,6 +44,52 @@ qint64 decodeBudget(qint64 size) {
 }
 
 namespace {
+// Steps r past the text or byte string it is on; its length, or -1 with why.
+qint64 skipString(QCborStreamReader& r, const QByteArray& bytes, QString& why) {
+    const bool text = r.isString();
+    qint64 len = 0;
+    if (r.isLengthKnown()) {
+        len = qint64(r.length());
+        r.next();
+        // A declared length past the frame's end is refused before it is counted: it may be
+        // near 2^64.
+        if (r.lastError() != QCborError::NoError) {
+            why = costError(r);
+            return -1;
+        }
+        if (len < 0 || len > bytes.size()) {
+            why = QStringLiteral("CBOR inválido: comprimento além do fim do quadro");
+            return -1;
+        }
+        // Checked here because a result may be read from the frame without decoding it.
+        if (text &&
+            !QByteArrayView(bytes.constData() + r.currentOffset() - len, len).isValidUtf8()) {
+            why = QStringLiteral("CBOR inválido: texto que não é UTF-8");
+            return -1;
+        }
+        return len;
+    }
+    // A string in chunks: what the chunks add up to.
+    auto more = [&](qint64& n) {
+        if (text) {
+            auto c = r.readString();
+            n += c.data.size();
+            return c.status;
+        }
+        auto c = r.readByteArray();
+        n += c.data.size();
+        return c.status;
+    };
+    QCborStreamReader::StringResultCode st;
+    while ((st = more(len)) == QCborStreamReader::Ok) {
+    }
+    if (st == QCborStreamReader::Error) {
+        why = costError(r);
+        return -1;
+    }
+    return len;
+}
+
 // decodeCost's walk. With spans, the offsets where the top container's items begin are
 // appended to it, and the offset where the last one ends: a map's keys and values one after
 // another, found in the same walk that checks them.
@@ -98,40 +144,10 @@ qint64 walkCost(const QByteArray& bytes, QString* error, QList<qsizetype>* spans
             break;
         case QCborStreamReader::String:
         case QCborStreamReader::ByteArray: {
-            qint64 len = 0;
-            if (r.isLengthKnown()) {
-                const bool text = r.isString();
-                len = qint64(r.length());
-                r.next();
-                // A declared length past the frame's end is refused before it is counted: it may
-                // be near 2^64.
-                if (r.lastError() != QCborError::NoError)
-                    return fail(costError(r));
-                if (len < 0 || len > bytes.size())
-                    return fail(QStringLiteral("CBOR inválido: comprimento além do fim do quadro"));
-                // Checked here because a result may be read from the frame without decoding it.
-                if (text &&
-                    !QByteArrayView(bytes.constData() + r.currentOffset() - len, len).isValidUtf8())
-                    return fail(QStringLiteral("CBOR inválido: texto que não é UTF-8"));
-            } else {
-                // A string in chunks: what the chunks add up to.
-                const bool text = r.isString();
-                auto more = [&](qint64& n) {
-                    if (text) {
-                        auto c = r.readString();
-                        n += c.data.size();
-                        return c.status;
-                    }
-                    auto c = r.readByteArray();
-                    n += c.data.size();
-                    return c.status;
-                };
-                QCborStreamReader::StringResultCode st;
-                while ((st = more(len)) == QCborStreamReader::Ok) {
-                }
-                if (st == QCborStreamReader::Error)
-                    return fail(costError(r));
-            }
+            QString why;
+            const qint64 len = skipString(r, bytes, why);
+            if (len < 0)
+                return fail(why);
             cost += ElementCost + (len > 0 ? 2 * (StringHeader + len) : 0);
             tags = 0;
             break;
