@@ -502,6 +502,8 @@ void measureLoad(TNetConnection& con, qint64 serverPid, const TBenchOptions& o,
         f.clientPeak = std::max(f.clientPeak, procKb(0, "VmHWM:") - clientBefore);
         f.serverPeak = std::max(f.serverPeak, procKb(serverPid, "VmHWM:") - f.serverIdle);
         f.ratios << (f.callMs.last() + f.loadMs.last()) / f.floorMs.last();
+        std::fprintf(stderr, "par %d: carga %.0f ms + %.0f ms, piso %.0f ms, %.2fx\n", r + 1,
+                     f.callMs.last(), f.loadMs.last(), f.floorMs.last(), f.ratios.last());
     }
     // The server hands its memory back once the answer has gone out.
     QElapsedTimer settle;

@@ -90,10 +90,104 @@ qint64 skipString(QCborStreamReader& r, const QByteArray& bytes, QString& why) {
     return len;
 }
 
+constexpr qint64 Undecided = -2;
+
+// The walk below on the bytes themselves, for the items this system writes: definite lengths,
+// UTF-8 texts, numbers, true/false/null and tags. Anything else, and any fault, is Undecided and
+// left to the reader's walk, which then finds the same items and words the refusal; a large
+// answer is stepped through many times faster this way.
+qint64 rawWalkCost(const QByteArray& bytes, QList<qsizetype>* spans) {
+    const auto* const begin = reinterpret_cast<const uchar*>(bytes.constData());
+    const auto* const end = begin + bytes.size();
+    const uchar* p = begin;
+    qint64 cost = 0;
+    int depth = 0, level = 0, tags = 0;
+    int wrap[MaxDepth];
+    quint64 left[MaxDepth]; // items still to come in each entered container
+    bool topRead = false;
+    const qsizetype spansBefore = spans ? spans->size() : 0;
+    auto undecided = [&] {
+        if (spans)
+            spans->resize(spansBefore);
+        return Undecided;
+    };
+    while (depth > 0 || !topRead) {
+        if (spans && depth == 1 && tags == 0)
+            spans->append(qsizetype(p - begin));
+        if (depth > 0 && left[depth - 1] == 0) {
+            --depth;
+            level -= wrap[depth] + 1;
+            continue;
+        }
+        if (p == end)
+            return undecided();
+        const uchar major = *p >> 5;
+        const uchar info = *p++ & 0x1f;
+        quint64 arg = info;
+        if (info >= 24) {
+            if (info > 27)
+                return undecided();
+            const int n = 1 << (info - 24);
+            if (end - p < n)
+                return undecided();
+            arg = 0;
+            for (int i = 0; i < n; ++i)
+                arg = arg << 8 | *p++;
+        }
+        if (major == 6) {
+            cost += TagCost;
+            if (level + ++tags > MaxDepth)
+                return undecided();
+            continue;
+        }
+        if (depth == 0)
+            topRead = true;
+        else
+            --left[depth - 1];
+        switch (major) {
+        case 2:
+        case 3:
+            if (arg > quint64(end - p) ||
+                (major == 3 && !QByteArrayView(p, qsizetype(arg)).isValidUtf8()))
+                return undecided();
+            p += arg;
+            cost += ElementCost + (arg > 0 ? 2 * (StringHeader + qint64(arg)) : 0);
+            break;
+        case 4:
+        case 5:
+            // Every item takes a byte at least, so a count past the frame's end is a fault.
+            if (arg > quint64(end - p) || level + tags + 1 > MaxDepth)
+                return undecided();
+            cost += ContainerCost + ElementCost;
+            left[depth] = major == 5 ? 2 * arg : arg;
+            wrap[depth++] = tags;
+            level += tags + 1;
+            break;
+        case 7:
+            // false, true, null, undefined and the three float sizes; other simple values go
+            // to the reader.
+            if ((info < 20 || info > 23) && info < 25)
+                return undecided();
+            cost += ElementCost;
+            break;
+        default: // integers
+            cost += ElementCost;
+            break;
+        }
+        tags = 0;
+    }
+    // Bytes after the item are the reader's to word.
+    if (p != end)
+        return undecided();
+    if (spans)
+        spans->append(qsizetype(p - begin));
+    return cost;
+}
+
 // decodeCost's walk. With spans, the offsets where the top container's items begin are
 // appended to it, and the offset where the last one ends: a map's keys and values one after
 // another, found in the same walk that checks them.
-qint64 walkCost(const QByteArray& bytes, QString* error, QList<qsizetype>* spans) {
+qint64 readerWalkCost(const QByteArray& bytes, QString* error, QList<qsizetype>* spans) {
     QCborStreamReader r(bytes);
     auto fail = [&](const QString& why) {
         if (error)
@@ -168,6 +262,11 @@ qint64 walkCost(const QByteArray& bytes, QString* error, QList<qsizetype>* spans
     return cost;
 }
 
+qint64 walkCost(const QByteArray& bytes, QString* error, QList<qsizetype>* spans) {
+    const qint64 cost = rawWalkCost(bytes, spans);
+    return cost != Undecided ? cost : readerWalkCost(bytes, error, spans);
+}
+
 bool checkItem(const QByteArray& bytes, QString* error, QList<qsizetype>* spans) {
     if (bytes.isEmpty()) {
         if (error)
@@ -189,6 +288,16 @@ bool checkItem(const QByteArray& bytes, QString* error, QList<qsizetype>* spans)
 qint64 decodeCost(const QByteArray& bytes, QString* error) {
     return walkCost(bytes, error, nullptr);
 }
+
+namespace detail {
+qint64 rawWalkCost(const QByteArray& bytes, QList<qsizetype>* spans) {
+    const qint64 cost = FisFrame::rawWalkCost(bytes, spans);
+    return cost == Undecided ? -2 : cost;
+}
+qint64 readerWalkCost(const QByteArray& bytes, QString* error, QList<qsizetype>* spans) {
+    return FisFrame::readerWalkCost(bytes, error, spans);
+}
+} // namespace detail
 
 bool decodeItem(const QByteArray& bytes, QCborValue& item, QString* error) {
     if (!checkItem(bytes, error, nullptr))

@@ -9,6 +9,7 @@
 #include <QByteArray>
 #include <QCborMap>
 #include <QCborValue>
+#include <QList>
 #include <QString>
 
 class QIODevice;
@@ -32,6 +33,14 @@ FIS_EXPORT bool decodeItem(const QByteArray& bytes, QCborValue& item, QString* e
 FIS_EXPORT qint64 decodeCost(const QByteArray& bytes, QString* error = nullptr);
 // The most a frame of size bytes may take once decoded.
 FIS_EXPORT qint64 decodeBudget(qint64 size);
+
+namespace detail {
+// decodeCost's two walks, with the offsets where the top container's items begin and the last
+// ends. The walk on raw bytes answers -2 for what it leaves to QCborStreamReader's; wherever it
+// answers, the two must agree.
+FIS_EXPORT qint64 rawWalkCost(const QByteArray& bytes, QList<qsizetype>* spans);
+FIS_EXPORT qint64 readerWalkCost(const QByteArray& bytes, QString* error, QList<qsizetype>* spans);
+} // namespace detail
 
 // An answer as the client reads it: every key of the map decoded but result, whose CBOR stays
 // in the frame's bytes (resultBegin..resultEnd, -1 when absent) for whoever reads it, so a large

@@ -67,6 +67,7 @@ private slots:
     void refusedBeforeBuilding_data();
     void refusedBeforeBuilding();
     void readerRefusesAFrameOfTinyTags();
+    void byteWalkAgreesWithReader();
 };
 
 void TestFrameBudget::estimateCoversWhatDecodingTakes_data() {
@@ -179,6 +180,61 @@ void TestFrameBudget::readerRefusesAFrameOfTinyTags() {
     QVERIFY2(why.startsWith(QStringLiteral("itens demais")), qPrintable(why));
     QCOMPARE(r.next(item), TFrameReader::Status::Item);
     QCOMPARE(item.toMap().value(QStringLiteral("id")).toInteger(), 1);
+}
+
+// The walk on raw bytes takes the frames this system writes on itself, and on any frame made
+// from them by changing a byte or cutting it short, it either leaves the frame to the reader's
+// walk or finds what the reader finds: the same cost and the same item offsets.
+void TestFrameBudget::byteWalkAgreesWithReader() {
+    QCborMap answer;
+    answer.insert(QStringLiteral("id"), 123456);
+    QCborValue packet;
+    QVERIFY(FisFrame::decodeItem(notePacket(4), packet));
+    answer.insert(QStringLiteral("result"), packet);
+    answer.insert(QStringLiteral("refs"), QCborMap{{1, QStringLiteral("São João")}, {2, -7.5}});
+    const QList<QByteArray> seeds = {
+        answer.toCborValue().toCbor(),
+        QCborValue(QCborArray{true, false, QCborValue(), -1, qint64(1) << 40, 0.5,
+                              QCborValue(QCborKnownTags::PositiveBignum, QByteArray("\1\2"))})
+            .toCbor(),
+        QByteArray("\xf9\x3c\x00", 3), // a half float
+    };
+    int decided = 0, left = 0;
+    auto compare = [&](const QByteArray& b) {
+        QList<qsizetype> rawSpans, readerSpans;
+        const qint64 raw = FisFrame::detail::rawWalkCost(b, &rawSpans);
+        if (raw == -2) {
+            ++left;
+            QVERIFY(rawSpans.isEmpty());
+            return;
+        }
+        ++decided;
+        QString why;
+        QCOMPARE(FisFrame::detail::readerWalkCost(b, &why, &readerSpans), raw);
+        QCOMPARE(rawSpans, readerSpans);
+    };
+    // A map's count near 2^63 would wrap when doubled into its items.
+    compare(QByteArray("\xbb\x80\0\0\0\0\0\0\0", 9));
+    if (QTest::currentTestFailed())
+        return;
+    for (const QByteArray& seed : seeds) {
+        QList<qsizetype> spans;
+        QVERIFY(FisFrame::detail::rawWalkCost(seed, &spans) > 0);
+        for (qsizetype i = 0; i < seed.size(); ++i) {
+            compare(seed.left(i));
+            for (uchar v : {0x00, 0x17, 0x18, 0x1b, 0x1c, 0x1f, 0x3b, 0x5f, 0x61, 0x7f,
+                            0x80, 0x9f, 0xa1, 0xbf, 0xc0, 0xd9, 0xf4, 0xf8, 0xfb, 0xff}) {
+                QByteArray b = seed;
+                b[i] = char(v);
+                compare(b);
+                if (QTest::currentTestFailed())
+                    qFatal("byte %lld of seed %lld set to 0x%02x", qint64(i),
+                           qint64(seeds.indexOf(seed)), v);
+            }
+        }
+    }
+    QVERIFY(decided > 100);
+    QVERIFY(left > 100);
 }
 
 QTEST_GUILESS_MAIN(TestFrameBudget)
