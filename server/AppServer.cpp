@@ -10,6 +10,7 @@
 #include <QElapsedTimer>
 #include <QHostAddress>
 #include <QMutex>
+#include <QScopedValueRollback>
 #include <QSqlDatabase>
 #include <QSslSocket>
 #include <QTcpSocket>
@@ -245,8 +246,9 @@ private:
     // client that does not read them finds its requests left unread until it does, in the
     // system's buffers rather than here.
     void pump() {
-        if (!m_socket || m_closing)
+        if (!m_socket || m_closing || m_pumping)
             return;
+        const QScopedValueRollback<bool> pumping(m_pumping, true);
         if (auto* tls = qobject_cast<QSslSocket*>(m_socket); tls && !tls->isEncrypted())
             return;
         for (;;) {
@@ -254,6 +256,9 @@ private:
                 m_frame->stop(); // the wait is ours, not the client's
                 return;
             }
+            // A client gone during the last answer's flush leaves its other requests unserved.
+            if (m_socket->state() != QAbstractSocket::ConnectedState)
+                return;
             QCborValue item;
             QString why;
             const auto st = m_reader.next(item, &why);
@@ -290,6 +295,9 @@ private:
                 m_trimAfterWrite = true;
             m_socket->write(answer);
             answer = QByteArray();
+            // Out now rather than on the event loop's next turn: a small answer leaves in this
+            // call, and the loop below sees at once whether the client keeps up.
+            m_socket->flush();
             serverLog(QStringLiteral("[%1] %2 %3 ms %4")
                           .arg(m_peer, log.method)
                           .arg(t.elapsed())
@@ -312,6 +320,7 @@ private:
     QTimer* m_frame = nullptr;
     bool m_closing = false;
     bool m_trimAfterWrite = false;
+    bool m_pumping = false; // flush() reports bytes written from inside pump()
     FisServer::TSession m_session;
     TDispatcher m_dispatcher;
 };
