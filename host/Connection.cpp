@@ -144,6 +144,55 @@ void TSocketConnection::dropSocket() {
     d->reader.clear();
 }
 
+// A TLS socket that trusts the office's CA or the pinned certificate only; why it refused goes
+// to d->tlsRefusal.
+QSslSocket* TSocketConnection::newTlsSocket(const TTlsSettings& tls) {
+    auto* ssl = new QSslSocket;
+    QSslConfiguration c = QSslConfiguration::defaultConfiguration();
+    c.setProtocol(QSsl::TlsV1_2OrLater);
+    c.setPeerVerifyMode(QSslSocket::VerifyPeer);
+    // The office's own CA only, never the system's list: a certificate some public CA
+    // signed is not the office's server.
+    QList<QSslCertificate> ca;
+    if (!tls.caFile.isEmpty()) {
+        ca = QSslCertificate::fromPath(tls.caFile, QSsl::Pem);
+        if (ca.isEmpty())
+            d->tlsRefusal = QStringLiteral("nenhum certificado de AC em %1").arg(tls.caFile);
+    } else if (tls.fingerprint.isEmpty()) {
+        d->tlsRefusal = QStringLiteral("nenhuma AC (CaFile) nem impressão digital "
+                                       "(Fingerprint) configurada");
+    }
+    c.setCaCertificates(ca);
+    ssl->setSslConfiguration(c);
+    const QByteArray pin = normalizedFingerprint(tls.fingerprint);
+    QObject::connect(
+        ssl, &QSslSocket::sslErrors, this,
+        [this, ssl, pin, caFile = tls.caFile](const QList<QSslError>& errors) {
+            // A pinned certificate needs no CA, and matches whatever host name
+            // it is reached by; anything else is refused.
+            if (!pin.isEmpty() && caFile.isEmpty() &&
+                ssl->peerCertificate().digest(QCryptographicHash::Sha256).toHex() == pin)
+                return ssl->ignoreSslErrors(errors);
+            if (!pin.isEmpty() && caFile.isEmpty())
+                d->tlsRefusal = QStringLiteral("a impressão digital do certificado não "
+                                               "confere com a configurada");
+            else if (d->tlsRefusal.isEmpty())
+                d->tlsRefusal = errors.value(0).errorString();
+        });
+    QObject::connect(ssl, &QSslSocket::encrypted, this, [this, ssl, pin] {
+        if (!pin.isEmpty() &&
+            ssl->peerCertificate().digest(QCryptographicHash::Sha256).toHex() != pin) {
+            d->tlsRefusal = QStringLiteral("a impressão digital do certificado não confere "
+                                           "com a configurada");
+            settlePending(
+                ssl, QStringLiteral("certificado do servidor recusado: %1").arg(d->tlsRefusal));
+            return;
+        }
+        settlePending(ssl, {});
+    });
+    return ssl;
+}
+
 void TSocketConnection::startConnect() {
     dropSocket();
     dropPending();
@@ -152,50 +201,7 @@ void TSocketConnection::startConnect() {
     QTcpSocket* s = nullptr;
     d->tlsRefusal.clear();
     if (tls.enabled) {
-        auto* ssl = new QSslSocket;
-        QSslConfiguration c = QSslConfiguration::defaultConfiguration();
-        c.setProtocol(QSsl::TlsV1_2OrLater);
-        c.setPeerVerifyMode(QSslSocket::VerifyPeer);
-        // The office's own CA only, never the system's list: a certificate some public CA
-        // signed is not the office's server.
-        QList<QSslCertificate> ca;
-        if (!tls.caFile.isEmpty()) {
-            ca = QSslCertificate::fromPath(tls.caFile, QSsl::Pem);
-            if (ca.isEmpty())
-                d->tlsRefusal = QStringLiteral("nenhum certificado de AC em %1").arg(tls.caFile);
-        } else if (tls.fingerprint.isEmpty()) {
-            d->tlsRefusal = QStringLiteral("nenhuma AC (CaFile) nem impressão digital "
-                                           "(Fingerprint) configurada");
-        }
-        c.setCaCertificates(ca);
-        ssl->setSslConfiguration(c);
-        const QByteArray pin = normalizedFingerprint(tls.fingerprint);
-        QObject::connect(
-            ssl, &QSslSocket::sslErrors, this,
-            [this, ssl, pin, caFile = tls.caFile](const QList<QSslError>& errors) {
-                // A pinned certificate needs no CA, and matches whatever host name
-                // it is reached by; anything else is refused.
-                if (!pin.isEmpty() && caFile.isEmpty() &&
-                    ssl->peerCertificate().digest(QCryptographicHash::Sha256).toHex() == pin)
-                    return ssl->ignoreSslErrors(errors);
-                if (!pin.isEmpty() && caFile.isEmpty())
-                    d->tlsRefusal = QStringLiteral("a impressão digital do certificado não "
-                                                   "confere com a configurada");
-                else if (d->tlsRefusal.isEmpty())
-                    d->tlsRefusal = errors.value(0).errorString();
-            });
-        QObject::connect(ssl, &QSslSocket::encrypted, this, [this, ssl, pin] {
-            if (!pin.isEmpty() &&
-                ssl->peerCertificate().digest(QCryptographicHash::Sha256).toHex() != pin) {
-                d->tlsRefusal = QStringLiteral("a impressão digital do certificado não confere "
-                                               "com a configurada");
-                settlePending(
-                    ssl, QStringLiteral("certificado do servidor recusado: %1").arg(d->tlsRefusal));
-                return;
-            }
-            settlePending(ssl, {});
-        });
-        s = ssl;
+        s = newTlsSocket(tls);
     } else {
         s = new QTcpSocket;
         QObject::connect(s, &QTcpSocket::connected, this, [this, s] { settlePending(s, {}); });

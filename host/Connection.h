@@ -29,6 +29,7 @@
 #include <functional>
 #include <memory>
 
+class QSslSocket;
 class QTcpSocket;
 
 // How the client reaches a TLS server: the office CA that signed the server's certificate, and/or
@@ -97,6 +98,7 @@ private:
     struct Private;
     std::unique_ptr<Private> d;
     void startConnect();
+    QSslSocket* newTlsSocket(const TTlsSettings& tls);
     void settlePending(QTcpSocket* s, const QString& failure);
     void dropPending();
     // Waits for a connect under way; true when connected.

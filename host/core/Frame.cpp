@@ -92,6 +92,27 @@ qint64 skipString(QCborStreamReader& r, const QByteArray& bytes, QString& why) {
 
 constexpr qint64 Undecided = -2;
 
+// An item's head at p, which it steps past: major type, additional information and the argument
+// (a count, a length or a value); false past the end or for an indefinite or reserved form.
+bool readHead(const uchar*& p, const uchar* end, uchar& major, uchar& info, quint64& arg) {
+    if (p == end)
+        return false;
+    major = *p >> 5;
+    info = *p++ & 0x1f;
+    arg = info;
+    if (info < 24)
+        return true;
+    if (info > 27)
+        return false;
+    const int n = 1 << (info - 24);
+    if (end - p < n)
+        return false;
+    arg = 0;
+    for (int i = 0; i < n; ++i)
+        arg = arg << 8 | *p++;
+    return true;
+}
+
 // The walk below on the bytes themselves, for the items this system writes: definite lengths,
 // UTF-8 texts, numbers, true/false/null and tags. Anything else, and any fault, is Undecided and
 // left to the reader's walk, which then finds the same items and words the refusal; a large
@@ -119,21 +140,10 @@ qint64 rawWalkCost(const QByteArray& bytes, QList<qsizetype>* spans) {
             level -= wrap[depth] + 1;
             continue;
         }
-        if (p == end)
+        uchar major, info;
+        quint64 arg;
+        if (!readHead(p, end, major, info, arg))
             return undecided();
-        const uchar major = *p >> 5;
-        const uchar info = *p++ & 0x1f;
-        quint64 arg = info;
-        if (info >= 24) {
-            if (info > 27)
-                return undecided();
-            const int n = 1 << (info - 24);
-            if (end - p < n)
-                return undecided();
-            arg = 0;
-            for (int i = 0; i < n; ++i)
-                arg = arg << 8 | *p++;
-        }
         if (major == 6) {
             cost += TagCost;
             if (level + ++tags > MaxDepth)
