@@ -229,7 +229,7 @@ void TestLimits::unreadAnswersStopTheReading() {
                           QCborValue(QCborValue::Null),
                           QString(),
                           QStringLiteral("01")};
-    const int calls = 1000;
+    const int calls = 600;
     QByteArray wire;
     for (int i = 1; i <= calls; ++i)
         wire += request(i, QStringLiteral("GetNotaFiscal"), args);
