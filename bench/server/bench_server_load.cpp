@@ -225,26 +225,38 @@ private:
 };
 
 // Round trips per second of frame on connections connections for seconds.
-double callsPerSecond(quint16 port, const QByteArray& frame, int connections, double seconds) {
+// Connections that have made one call each already: a server connection opens its database at
+// its first call, which no figure should include.
+QList<int> warmConnections(quint16 port, int connections, const QByteArray& frame) {
+    QList<int> fds;
+    QByteArray item;
+    for (int c = 0; c < connections; ++c) {
+        const int fd = connectTo(port);
+        if (fd < 0 || !roundTrip(fd, frame, item))
+            throw EHostError(QStringLiteral("sem resposta na porta %1").arg(port));
+        fds << fd;
+    }
+    return fds;
+}
+
+// Round trips per second over the connections, each in a thread of its own, for seconds.
+double callsPerSecond(const QList<int>& fds, const QByteArray& frame, double seconds) {
     std::atomic<qint64> done{0};
     std::atomic<bool> failed{false};
     const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
     QList<std::thread*> threads;
     QElapsedTimer t;
     t.start();
-    for (int c = 0; c < connections; ++c)
-        threads << new std::thread([&] {
-            const int fd = connectTo(port);
+    for (const int fd : fds)
+        threads << new std::thread([&, fd] {
             QByteArray item;
-            while (fd >= 0 && std::chrono::steady_clock::now() < end) {
+            while (std::chrono::steady_clock::now() < end) {
                 if (!roundTrip(fd, frame, item)) {
                     failed = true;
                     break;
                 }
                 ++done;
             }
-            if (fd >= 0)
-                ::close(fd);
         });
     for (std::thread* th : threads) {
         th->join();
@@ -530,18 +542,34 @@ TCallFigures measureCalls(quint16 port, qint64 serverPid, const TBenchOptions& o
     TCallFigures c;
     if (!o.wanted("calls"))
         return c;
-    {
-        TEchoServer echo(item.size());
-        c.echo1 = callsPerSecond(echo.port(), small, 1, o.seconds);
-        c.echo8 = callsPerSecond(echo.port(), small, 8, o.seconds);
+    // The echo and the server take turns in short slices over connections kept open, so that
+    // the machine's other load falls on both alike.
+    TEchoServer echo(item.size());
+    const QList<int> echo1 = warmConnections(echo.port(), 1, small);
+    const QList<int> echo8 = warmConnections(echo.port(), 8, small);
+    const QList<int> calls1 = warmConnections(port, 1, small);
+    const QList<int> calls8 = warmConnections(port, 8, small);
+    constexpr int Slices = 6;
+    const double slice = o.seconds / Slices;
+    double cpu = 0, calls = 0;
+    for (int i = 0; i < Slices; ++i) {
+        c.echo1 += callsPerSecond(echo1, small, slice) / Slices;
+        // The server's own CPU per call, which the machine's other load moves far less than
+        // the rate.
+        const double cpuBefore = cpuMicros(serverPid);
+        QElapsedTimer t;
+        t.start();
+        const double rate = callsPerSecond(calls1, small, slice);
+        cpu += cpuMicros(serverPid) - cpuBefore;
+        calls += rate * t.nsecsElapsed() / 1e9;
+        c.calls1 += rate / Slices;
+        c.echo8 += callsPerSecond(echo8, small, slice) / Slices;
+        c.calls8 += callsPerSecond(calls8, small, slice) / Slices;
     }
-    // The server's own CPU per call, which the machine's other load moves far less than the rate.
-    const double cpuBefore = cpuMicros(serverPid);
-    QElapsedTimer t;
-    t.start();
-    c.calls1 = callsPerSecond(port, small, 1, o.seconds);
-    c.cpuPerCall = (cpuMicros(serverPid) - cpuBefore) / (c.calls1 * t.nsecsElapsed() / 1e9);
-    c.calls8 = callsPerSecond(port, small, 8, o.seconds);
+    c.cpuPerCall = cpu / calls;
+    for (const QList<int>& fds : {echo1, echo8, calls1, calls8})
+        for (const int fd : fds)
+            ::close(fd);
     return c;
 }
 
