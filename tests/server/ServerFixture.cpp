@@ -9,6 +9,8 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QtTest>
+#include <csignal>
+#include <sys/prctl.h>
 
 QSqlDatabase TServerFixture::db() {
     QSqlDatabase d = QSqlDatabase::database(QStringLiteral("oracle"), false);
@@ -76,6 +78,9 @@ void TServerFixture::startServer() {
                           m_serverArgs);
     connect(&m_server, &QProcess::readyReadStandardError, this,
             [this] { m_log += QString::fromUtf8(m_server.readAllStandardError()); });
+    // A test that dies before its cleanup takes its server with it, rather than leaving it
+    // listening on the database for the rest of the run.
+    m_server.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
     m_server.start();
     QVERIFY(m_server.waitForStarted());
     static const QRegularExpression listening(
