@@ -150,8 +150,8 @@ QString prepareEnvironment(const QString& rootDir) {
     // The embedded engine shares a file between processes only in SuperClassic mode, where each
     // attachment has its own page cache. The server holds an attachment per client, so the
     // cache is kept at 256 pages of 8 KiB (2 MiB): 2048 pages made a 102,000-note load keep
-    // 16 MiB more for as long as its client stayed, and made no load, call, guide or demo
-    // database measurably faster.
+    // 16 MiB more for as long as its client stayed, and made no load, guide or demo database
+    // measurably faster.
     writeIfDifferent(root + QStringLiteral("/firebird.conf"),
                      "# Written by fis98100: lets the client and the server open one embedded\n"
                      "# database file at the same time.\n"
