@@ -1,4 +1,5 @@
 #include "Frame.h"
+#include "DataPacket.h"
 #include "Envelope.h"
 
 #include <QCborStreamReader>
@@ -92,35 +93,14 @@ qint64 skipString(QCborStreamReader& r, const QByteArray& bytes, QString& why) {
 
 constexpr qint64 Undecided = -2;
 
-// An item's head at p, which it steps past: major type, additional information and the argument
-// (a count, a length or a value); false past the end or for an indefinite or reserved form.
-bool readHead(const uchar*& p, const uchar* end, uchar& major, uchar& info, quint64& arg) {
-    if (p == end)
-        return false;
-    major = *p >> 5;
-    info = *p++ & 0x1f;
-    arg = info;
-    if (info < 24)
-        return true;
-    if (info > 27)
-        return false;
-    const int n = 1 << (info - 24);
-    if (end - p < n)
-        return false;
-    arg = 0;
-    for (int i = 0; i < n; ++i)
-        arg = arg << 8 | *p++;
-    return true;
-}
-
 // The walk below on the bytes themselves, for the items this system writes: definite lengths,
 // UTF-8 texts, numbers, true/false/null and tags. Anything else, and any fault, is Undecided and
 // left to the reader's walk, which then finds the same items and words the refusal; a large
 // answer is stepped through many times faster this way.
 qint64 rawWalkCost(const QByteArray& bytes, QList<qsizetype>* spans) {
-    const auto* const begin = reinterpret_cast<const uchar*>(bytes.constData());
-    const auto* const end = begin + bytes.size();
-    const uchar* p = begin;
+    const char* const data = bytes.constData();
+    const qsizetype size = bytes.size();
+    qsizetype at = 0;
     qint64 cost = 0;
     int depth = 0, level = 0, tags = 0;
     int wrap[MaxDepth];
@@ -134,17 +114,18 @@ qint64 rawWalkCost(const QByteArray& bytes, QList<qsizetype>* spans) {
     };
     while (depth > 0 || !topRead) {
         if (spans && depth == 1 && tags == 0)
-            spans->append(qsizetype(p - begin));
+            spans->append(at);
         if (depth > 0 && left[depth - 1] == 0) {
             --depth;
             level -= wrap[depth] + 1;
             continue;
         }
-        uchar major, info;
-        quint64 arg;
-        if (!readHead(p, end, major, info, arg))
+        FisPacketScan::Head h;
+        if (!FisPacketScan::readHead(data, size, at, h) || h.indefinite)
             return undecided();
-        if (major == 6) {
+        at += h.size;
+        const quint64 arg = h.value;
+        if (h.major == 6) {
             cost += TagCost;
             if (level + ++tags > MaxDepth)
                 return undecided();
@@ -154,29 +135,29 @@ qint64 rawWalkCost(const QByteArray& bytes, QList<qsizetype>* spans) {
             topRead = true;
         else
             --left[depth - 1];
-        switch (major) {
+        switch (h.major) {
         case 2:
         case 3:
-            if (arg > quint64(end - p) ||
-                (major == 3 && !QByteArrayView(p, qsizetype(arg)).isValidUtf8()))
+            if (arg > quint64(size - at) ||
+                (h.major == 3 && !QByteArrayView(data + at, qsizetype(arg)).isValidUtf8()))
                 return undecided();
-            p += arg;
+            at += qsizetype(arg);
             cost += ElementCost + (arg > 0 ? 2 * (StringHeader + qint64(arg)) : 0);
             break;
         case 4:
         case 5:
             // Every item takes a byte at least, so a count past the frame's end is a fault.
-            if (arg > quint64(end - p) || level + tags + 1 > MaxDepth)
+            if (arg > quint64(size - at) || level + tags + 1 > MaxDepth)
                 return undecided();
             cost += ContainerCost + ElementCost;
-            left[depth] = major == 5 ? 2 * arg : arg;
+            left[depth] = h.major == 5 ? 2 * arg : arg;
             wrap[depth++] = tags;
             level += tags + 1;
             break;
         case 7:
-            // false, true, null, undefined and the three float sizes; other simple values go
-            // to the reader.
-            if ((info < 20 || info > 23) && info < 25)
+            // false, true, null, undefined (one byte, 20 to 23) and the three float sizes; other
+            // simple values go to the reader.
+            if (h.size == 1 ? arg < 20 || arg > 23 : h.size == 2)
                 return undecided();
             cost += ElementCost;
             break;
@@ -187,10 +168,10 @@ qint64 rawWalkCost(const QByteArray& bytes, QList<qsizetype>* spans) {
         tags = 0;
     }
     // Bytes after the item are the reader's to word.
-    if (p != end)
+    if (at != size)
         return undecided();
     if (spans)
-        spans->append(qsizetype(p - begin));
+        spans->append(at);
     return cost;
 }
 
