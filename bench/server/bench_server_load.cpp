@@ -11,7 +11,9 @@
 //   - GetParamFiscal calls per second on 1 and 8 connections, against a loopback echo of frames
 //     of the same sizes;
 //   - guides issued per second (setDarfDoc + GeraContaPagar) with 1 and 8 clients, forced
-//     writes on, as the database is created;
+//     writes on, as the database is created, against the synchronous 8 KiB writes per second
+//     the disk takes in the database's folder from as many writers (the engine writes each
+//     page so, and each commit waits for its pages);
 //   - isql-fb fetching the same rows, for reference.
 #include "Connection.h"
 #include "DataSet.h"
@@ -41,12 +43,18 @@
 #include <arpa/inet.h>
 #include <atomic>
 #include <chrono>
+#include <cmath>
+#include <condition_variable>
 #include <cstdio>
+#include <fcntl.h>
+#include <functional>
+#include <mutex>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -105,6 +113,49 @@ double cpuMicros(qint64 pid) {
     // The fields after the command's closing parenthesis; utime and stime are the 12th and 13th.
     const QList<QByteArray> v = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
     return (v.value(11).toDouble() + v.value(12).toDouble()) * 1e6 / double(sysconf(_SC_CLK_TCK));
+}
+
+// The disk's floor for anything that commits with forced writes: 8 KiB pages written with
+// O_DSYNC, as the engine opens its file, by writers threads each on pages of its own, in a
+// scratch file beside the database. Writes per second; 0 when the file cannot be made.
+double syncWritesPerSecond(const QString& dir, int writers, double seconds) {
+    constexpr int kPage = 8192, kPagesEach = 64;
+    const QByteArray path =
+        QDir(dir).absoluteFilePath(QStringLiteral(".bench-disk-floor")).toLocal8Bit();
+    const int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_TRUNC | O_DSYNC, 0600);
+    if (fd < 0)
+        return 0;
+    std::vector<char> page(kPage, '\x5a');
+    // Allocated beforehand, so the runs rewrite pages as the engine mostly does.
+    for (int i = 0; i < writers * kPagesEach; ++i)
+        if (::pwrite(fd, page.data(), kPage, off_t(i) * kPage) != kPage) {
+            ::close(fd);
+            ::unlink(path.constData());
+            return 0;
+        }
+    std::atomic<bool> stop{false};
+    std::atomic<qint64> done{0};
+    QList<std::thread*> threads;
+    QElapsedTimer t;
+    t.start();
+    for (int w = 0; w < writers; ++w)
+        threads << new std::thread([&, w] {
+            qint64 n = 0;
+            for (int i = 0; !stop; i = (i + 1) % kPagesEach, ++n)
+                if (::pwrite(fd, page.data(), kPage, off_t(w * kPagesEach + i) * kPage) != kPage)
+                    break;
+            done += n;
+        });
+    QThread::msleep(ulong(seconds * 1000));
+    stop = true;
+    for (std::thread* th : threads) {
+        th->join();
+        delete th;
+    }
+    const double elapsed = t.nsecsElapsed() / 1e9;
+    ::close(fd);
+    ::unlink(path.constData());
+    return done / elapsed;
 }
 
 QString mib(qint64 bytes) {
@@ -367,30 +418,54 @@ bool issuedOk(const QByteArray& item) {
     return !p.rows.isEmpty() && p.rows[0].value(1).toString() == QLatin1String("CONTAPAGAR_OK");
 }
 
-// Guides per second with clients connections, each issuing its share of frames in turn.
-double guidesPerSecond(quint16 port, const QList<TIssueFrames>& frames, int clients, int* refused) {
+// Guides per second over the connections, each issuing its share of frames in turn. The frames
+// go in slices; between slices the clients wait, still connected, while between() runs, so that
+// a floor measured there meets the same moments of the shared disk as the guides.
+double guidesPerSecond(const QList<int>& fds, const QList<TIssueFrames>& frames, int slices,
+                       const std::function<void()>& between, int* refused) {
     std::atomic<int> bad{0};
+    std::mutex m;
+    std::condition_variable cv;
+    int slice = -1, done = 0;
+    const qsizetype clients = fds.size();
     QList<std::thread*> threads;
-    QElapsedTimer t;
-    t.start();
-    for (int c = 0; c < clients; ++c)
+    for (qsizetype c = 0; c < clients; ++c)
         threads << new std::thread([&, c] {
-            const int fd = connectTo(port);
             QByteArray item;
-            for (qsizetype i = c; fd >= 0 && i < frames.size(); i += clients) {
-                if (!roundTrip(fd, frames[i].save, item) || !roundTrip(fd, frames[i].issue, item) ||
-                    !issuedOk(item))
-                    ++bad;
+            for (int s = 0; s < slices; ++s) {
+                {
+                    std::unique_lock lock(m);
+                    cv.wait(lock, [&] { return slice == s; });
+                }
+                const qsizetype end = frames.size() * (s + 1) / slices;
+                for (qsizetype i = frames.size() * s / slices + c; i < end; i += clients)
+                    if (!roundTrip(fds[c], frames[i].save, item) ||
+                        !roundTrip(fds[c], frames[i].issue, item) || !issuedOk(item))
+                        ++bad;
+                std::lock_guard lock(m);
+                ++done;
+                cv.notify_all();
             }
-            if (fd >= 0)
-                ::close(fd);
         });
+    qint64 busy = 0;
+    for (int s = 0; s < slices; ++s) {
+        between();
+        QElapsedTimer t;
+        t.start();
+        std::unique_lock lock(m);
+        slice = s;
+        done = 0;
+        cv.notify_all();
+        cv.wait(lock, [&] { return done == clients; });
+        busy += t.nsecsElapsed();
+    }
+    between();
     for (std::thread* th : threads) {
         th->join();
         delete th;
     }
     *refused = bad;
-    return frames.size() / (t.nsecsElapsed() / 1e9);
+    return frames.size() / (busy / 1e9);
 }
 
 struct TBenchOptions {
@@ -577,10 +652,16 @@ struct TGuideFigures {
     double perSecond1 = 0, perSecond8 = 0;
     qsizetype issued1 = 0, issued8 = 0;
     int refused1 = 0, refused8 = 0;
+    // The disk's synchronous page writes per second with 1 and 8 writers, the mean of one
+    // measure just before and one just after each run.
+    double disk1 = 0, disk8 = 0;
 };
 
 // guides notes issued by one client, as many again by eight.
 TGuideFigures measureGuides(quint16 port, const QString& dbPath, int guides) {
+    TGuideFigures g;
+    if (!guides)
+        return g;
     const QString guideTax = QStringLiteral("01");
     QSqlDatabase db = FisDb::openConnection(dbPath, QStringLiteral("bench"));
     const QList<TOpenNote> open = openNotes(db, guideTax, guides * 2);
@@ -592,11 +673,25 @@ TGuideFigures measureGuides(quint16 port, const QString& dbPath, int guides) {
     db.close();
     db = QSqlDatabase();
     QSqlDatabase::removeDatabase(QStringLiteral("bench"));
-    TGuideFigures g;
+    const QString dir = QFileInfo(dbPath).absolutePath();
+    const QByteArray warm = request(7, QStringLiteral("GetParamFiscal"), {});
+    const auto run = [&](const QList<TIssueFrames>& frames, int clients, int* refused,
+                         double* disk) {
+        constexpr int Slices = 4;
+        const QList<int> fds = warmConnections(port, clients, warm);
+        double floor = 0;
+        const double perSecond = guidesPerSecond(
+            fds, frames, Slices,
+            [&] { floor += syncWritesPerSecond(dir, clients, 0.4) / (Slices + 1); }, refused);
+        for (const int fd : fds)
+            ::close(fd);
+        *disk = floor;
+        return perSecond;
+    };
     g.issued1 = first.size();
     g.issued8 = second.size();
-    g.perSecond1 = guides ? guidesPerSecond(port, first, 1, &g.refused1) : 0;
-    g.perSecond8 = guides ? guidesPerSecond(port, second, 8, &g.refused8) : 0;
+    g.perSecond1 = run(first, 1, &g.refused1, &g.disk1);
+    g.perSecond8 = run(second, 8, &g.refused8, &g.disk8);
     return g;
 }
 
@@ -619,12 +714,14 @@ double isqlMs(const QString& dbPath, const QString& sql) {
     return it.nsecsElapsed() / 1e6;
 }
 
+// A ratio of 0 (or one that could not be taken) leaves its column empty.
 void printRow(const QString& what, const QString& now, const QString& floor, double ratio) {
+    const bool shown = ratio > 0 && std::isfinite(ratio);
     say(QStringLiteral("%1 | %2 | %3 | %4")
             .arg(what, -44)
             .arg(now, 14)
             .arg(floor, 14)
-            .arg(QStringLiteral("%1x").arg(ratio, 0, 'f', 2), 8));
+            .arg(shown ? QStringLiteral("%1x").arg(ratio, 0, 'f', 2) : QString(), 8));
 }
 
 void printLoad(const TBenchOptions& o, const TLoadFigures& f) {
@@ -650,7 +747,7 @@ void printLoad(const TBenchOptions& o, const TLoadFigures& f) {
              double(f.clientLive) / f.bytes);
 }
 
-void printCallsAndGuides(const TCallFigures& c, const TGuideFigures& g) {
+void printCalls(const TCallFigures& c) {
     printRow(QStringLiteral("GetParamFiscal, 1 conexão (chamadas/s)"),
              QString::number(c.calls1, 'f', 0), QString::number(c.echo1, 'f', 0),
              c.echo1 / c.calls1);
@@ -659,15 +756,26 @@ void printCallsAndGuides(const TCallFigures& c, const TGuideFigures& g) {
              c.echo8 / c.calls8);
     say(QStringLiteral("CPU do servidor por chamada GetParamFiscal (1 conexão): %1 µs")
             .arg(c.cpuPerCall, 0, 'f', 1));
-    say(QStringLiteral("Guias emitidas (setDarfDoc + GeraContaPagar, gravação forçada):"));
-    say(QStringLiteral("  1 cliente:   %1 guias/s (%2 guias, %3 recusadas)")
-            .arg(g.perSecond1, 0, 'f', 0)
-            .arg(g.issued1)
-            .arg(g.refused1));
-    say(QStringLiteral("  8 clientes:  %1 guias/s (%2 guias, %3 recusadas)")
-            .arg(g.perSecond8, 0, 'f', 0)
-            .arg(g.issued8)
-            .arg(g.refused8));
+}
+
+// A guide's floor is the disk: its ratio is how many synchronous page writes of this disk, at
+// this moment, one guide costs. Each commit waits for its pages, so the ratio stays put when the
+// shared disk slows down or speeds up, where guides/s alone swings with it.
+void printGuides(const TGuideFigures& g) {
+    say(QStringLiteral("Guias emitidas (setDarfDoc + GeraContaPagar, gravação forçada); piso: "
+                       "gravações síncronas de 8 KiB/s no disco, tantos gravadores quantos "
+                       "clientes"));
+    const auto row = [](const QString& clients, double perSecond, qsizetype issued, int refused,
+                        double disk) {
+        printRow(QStringLiteral("Guias/s, %1 (%2 guias, %3 recusadas)")
+                     .arg(clients)
+                     .arg(issued)
+                     .arg(refused),
+                 QString::number(perSecond, 'f', 0), QString::number(disk, 'f', 0),
+                 disk / perSecond);
+    };
+    row(QStringLiteral("1 cliente"), g.perSecond1, g.issued1, g.refused1, g.disk1);
+    row(QStringLiteral("8 clientes"), g.perSecond8, g.issued8, g.refused8, g.disk8);
 }
 
 } // namespace
@@ -715,7 +823,7 @@ int main(int argc, char** argv) {
         const TCallFigures calls = measureCalls(port, serverPid, o);
         const TGuideFigures guides =
             measureGuides(port, o.dbPath, o.wanted("guides") ? o.guides : 0);
-        const double isql = isqlMs(o.dbPath, noteSql(company, tax));
+        const double isql = o.wanted("load") ? isqlMs(o.dbPath, noteSql(company, tax)) : 0;
 
         con.setConnected(false);
         server.terminate();
@@ -727,20 +835,27 @@ int main(int argc, char** argv) {
                 .arg(o.dbPath)
                 .arg(o.notes)
                 .arg(root));
-        say(QStringLiteral("GetNotaFiscal empresa %1 imposto %2: %3 notas (piso: %4); quadro %5")
-                .arg(company, tax)
-                .arg(load.rows)
-                .arg(load.floorRows)
-                .arg(mib(load.bytes)));
+        if (o.wanted("load"))
+            say(QStringLiteral(
+                    "GetNotaFiscal empresa %1 imposto %2: %3 notas (piso: %4); quadro %5")
+                    .arg(company, tax)
+                    .arg(load.rows)
+                    .arg(load.floorRows)
+                    .arg(mib(load.bytes)));
         say(QStringLiteral("%1 | %2 | %3 | %4")
                 .arg(QStringLiteral("Medida"), -44)
                 .arg(QStringLiteral("Agora"), 14)
                 .arg(QStringLiteral("Piso"), 14)
                 .arg(QStringLiteral("Razão"), 8));
-        printLoad(o, load);
-        printCallsAndGuides(calls, guides);
-        say(QStringLiteral("isql-fb, mesma consulta, saída descartada: %1 ms (referência)")
-                .arg(isql, 0, 'f', 0));
+        if (o.wanted("load"))
+            printLoad(o, load);
+        if (o.wanted("calls"))
+            printCalls(calls);
+        if (o.wanted("guides"))
+            printGuides(guides);
+        if (o.wanted("load"))
+            say(QStringLiteral("isql-fb, mesma consulta, saída descartada: %1 ms (referência)")
+                    .arg(isql, 0, 'f', 0));
         return 0;
     } catch (const EHostError& e) {
         std::fprintf(stderr, "bench_server_load: %s\n", e.text().toUtf8().constData());
