@@ -323,9 +323,9 @@ void TestLimits::runningOutOfDescriptorsIsNotFatal() {
         }
     }
     qInfo("of 60: %d served, %d refused or cut", served, refused);
+    // What the server said is the only trace of why no client was served.
     if (served == 0)
-        for (QTcpSocket* s : burst)
-            qInfo("%d %s", int(s->state()), s->peek(200).constData() + 4);
+        qInfo("server log: %s", qPrintable(log.right(3000)));
     QVERIFY(served > 0);
     QCOMPARE(served + refused, 60);
     QCOMPARE(server.state(), QProcess::Running);
