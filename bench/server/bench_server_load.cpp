@@ -652,8 +652,8 @@ struct TGuideFigures {
     double perSecond1 = 0, perSecond8 = 0;
     qsizetype issued1 = 0, issued8 = 0;
     int refused1 = 0, refused8 = 0;
-    // The disk's synchronous page writes per second with 1 and 8 writers, the mean of one
-    // measure just before and one just after each run.
+    // The disk's synchronous page writes per second with 1 and 8 writers: the mean of the
+    // measures taken between the slices of each run.
     double disk1 = 0, disk8 = 0;
 };
 
