@@ -58,6 +58,9 @@
 
 namespace {
 
+// The load's subject: company 01's notes for tax 05, over 100,000 rows in the bench database.
+const QString kCompany = QStringLiteral("01"), kTax = QStringLiteral("05");
+
 void say(const QString& s) {
     std::printf("%s\n", s.toUtf8().constData());
     std::fflush(stdout);
@@ -778,6 +781,35 @@ void printGuides(const TGuideFigures& g) {
     row(QStringLiteral("8 clientes"), g.perSecond8, g.issued8, g.refused8, g.disk8);
 }
 
+// Everything the run measured, each section only when it ran.
+void printFigures(const TBenchOptions& o, const QString& root, const TLoadFigures& load,
+                  const TCallFigures& calls, const TGuideFigures& guides, double isql) {
+    say(QStringLiteral("Banco: %1 (%2 notas no total; raiz Firebird %3)")
+            .arg(o.dbPath)
+            .arg(o.notes)
+            .arg(root));
+    if (o.wanted("load"))
+        say(QStringLiteral("GetNotaFiscal empresa %1 imposto %2: %3 notas (piso: %4); quadro %5")
+                .arg(kCompany, kTax)
+                .arg(load.rows)
+                .arg(load.floorRows)
+                .arg(mib(load.bytes)));
+    say(QStringLiteral("%1 | %2 | %3 | %4")
+            .arg(QStringLiteral("Medida"), -44)
+            .arg(QStringLiteral("Agora"), 14)
+            .arg(QStringLiteral("Piso"), 14)
+            .arg(QStringLiteral("Razão"), 8));
+    if (o.wanted("load"))
+        printLoad(o, load);
+    if (o.wanted("calls"))
+        printCalls(calls);
+    if (o.wanted("guides"))
+        printGuides(guides);
+    if (o.wanted("load"))
+        say(QStringLiteral("isql-fb, mesma consulta, saída descartada: %1 ms (referência)")
+                .arg(isql, 0, 'f', 0));
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -794,7 +826,6 @@ int main(int argc, char** argv) {
     QDir().mkpath(work);
     if (o.dbPath.isEmpty())
         o.dbPath = QStringLiteral("%1/notes-%2.fdb").arg(work).arg(o.notes);
-    const QString company = QStringLiteral("01"), tax = QStringLiteral("05");
 
     try {
         const QString root = FisDb::prepareEnvironment(work + QStringLiteral("/firebird"));
@@ -819,11 +850,11 @@ int main(int argc, char** argv) {
 
         TLoadFigures load;
         load.serverIdle = procKb(serverPid, "VmRSS:");
-        measureLoad(con, serverPid, o, binDir, company, tax, load);
+        measureLoad(con, serverPid, o, binDir, kCompany, kTax, load);
         const TCallFigures calls = measureCalls(port, serverPid, o);
         const TGuideFigures guides =
             measureGuides(port, o.dbPath, o.wanted("guides") ? o.guides : 0);
-        const double isql = o.wanted("load") ? isqlMs(o.dbPath, noteSql(company, tax)) : 0;
+        const double isql = o.wanted("load") ? isqlMs(o.dbPath, noteSql(kCompany, kTax)) : 0;
 
         con.setConnected(false);
         server.terminate();
@@ -831,31 +862,7 @@ int main(int argc, char** argv) {
         if (!o.keep && !qEnvironmentVariableIsEmpty("FIS_BENCH_DROP"))
             QFile::remove(o.dbPath);
 
-        say(QStringLiteral("Banco: %1 (%2 notas no total; raiz Firebird %3)")
-                .arg(o.dbPath)
-                .arg(o.notes)
-                .arg(root));
-        if (o.wanted("load"))
-            say(QStringLiteral(
-                    "GetNotaFiscal empresa %1 imposto %2: %3 notas (piso: %4); quadro %5")
-                    .arg(company, tax)
-                    .arg(load.rows)
-                    .arg(load.floorRows)
-                    .arg(mib(load.bytes)));
-        say(QStringLiteral("%1 | %2 | %3 | %4")
-                .arg(QStringLiteral("Medida"), -44)
-                .arg(QStringLiteral("Agora"), 14)
-                .arg(QStringLiteral("Piso"), 14)
-                .arg(QStringLiteral("Razão"), 8));
-        if (o.wanted("load"))
-            printLoad(o, load);
-        if (o.wanted("calls"))
-            printCalls(calls);
-        if (o.wanted("guides"))
-            printGuides(guides);
-        if (o.wanted("load"))
-            say(QStringLiteral("isql-fb, mesma consulta, saída descartada: %1 ms (referência)")
-                    .arg(isql, 0, 'f', 0));
+        printFigures(o, root, load, calls, guides, isql);
         return 0;
     } catch (const EHostError& e) {
         std::fprintf(stderr, "bench_server_load: %s\n", e.text().toUtf8().constData());
