@@ -4,8 +4,9 @@
 // calls alone (no Qt, no conversion), every column of every row read once from the fetch
 // buffers. One attachment, one read-only read-committed transaction, the statement prepared
 // once; each run executes and fetches it whole. Prints one line per run: "rows milliseconds
-// checksum peak-KiB", the last the process's peak resident memory so far (the embedded engine's
-// page cache and sort for the statement, which a server process carries as well).
+// checksum peak-KiB cpu-milliseconds": peak-KiB the process's peak resident memory so far (the
+// embedded engine's page cache and sort for the statement, which a server process carries as
+// well), cpu-milliseconds the CPU the process used for the run.
 // The embedded engine takes its root from FIREBIRD, as the server does.
 #include <ibase.h>
 
@@ -13,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -31,6 +33,13 @@ bool failed(const ISC_STATUS* status, const char* what) {
         return true;
     }
     return false;
+}
+
+// CPU time of the whole process, every engine thread included, as for the server it pairs with.
+double cpuMs() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
 }
 
 // This process's own peak resident memory (the rusage figure would keep the parent's from
@@ -107,6 +116,7 @@ int main(int argc, char** argv) {
     }
     for (int r = 0; r < runs; ++r) {
         const auto t0 = std::chrono::steady_clock::now();
+        const double cpu0 = cpuMs();
         if (isc_dsql_execute(st, &tr, &stmt, SQL_DIALECT_V6, nullptr), failed(st, "executar"))
             return 1;
         long rows = 0;
@@ -131,7 +141,8 @@ int main(int argc, char** argv) {
         const double ms =
             std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0)
                 .count();
-        std::printf("%ld %.1f %lu %ld\n", rows, ms, checksum % 1000, peakKib());
+        std::printf("%ld %.1f %lu %ld %.1f\n", rows, ms, checksum % 1000, peakKib(),
+                    cpuMs() - cpu0);
         std::fflush(stdout);
     }
     isc_dsql_free_statement(st, &stmt, DSQL_drop);

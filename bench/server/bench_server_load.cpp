@@ -537,6 +537,9 @@ quint16 startServer(QProcess& server, const QString& binDir, const QString& work
 
 struct TLoadFigures {
     QList<double> callMs, loadMs, floorMs, ratios;
+    // CPU of the server process for the call and of the floor program for its fetch: how much
+    // of each wall time is one process's own work, and whose work is the larger.
+    QList<double> serverCpuMs, floorCpuMs;
     qsizetype rows = 0, bytes = 0, floorRows = -1;
     qint64 serverIdle = 0, serverPeak = 0, serverAfter = 0;
     qint64 clientPeak = 0, clientLive = 0, floorPeak = 0;
@@ -557,6 +560,7 @@ void fetchFloor(const QString& binDir, const QString& dbPath, const QString& scr
     f.floorRows = out[0].toLongLong();
     f.floorMs << out[1].toDouble();
     f.floorPeak = std::max(f.floorPeak, out.value(3).toLongLong() * 1024);
+    f.floorCpuMs << out.value(4).toDouble();
 }
 
 // The note list into a client dataset, each run paired with the floor.
@@ -573,11 +577,13 @@ void measureLoad(TNetConnection& con, qint64 serverPid, const TBenchOptions& o,
         resetPeak(0);
         const qint64 clientBefore = procKb(0, "VmRSS:");
         QString flag = QStringLiteral("T"), series, tipos, insc;
+        const double cpuBefore = cpuMicros(serverPid);
         QElapsedTimer t;
         t.start();
         TServerAnswer ans = GetNotaFiscal(con, company, QString(), QString(), flag, series, tipos,
                                           {}, {}, {}, {}, insc, tax);
         f.callMs << t.nsecsElapsed() / 1e6;
+        f.serverCpuMs << (cpuMicros(serverPid) - cpuBefore) / 1000;
         // The answer keeps its frame; the dataset reads its rows from it.
         f.bytes = ans.payload.frameSize();
         t.restart();
@@ -592,8 +598,11 @@ void measureLoad(TNetConnection& con, qint64 serverPid, const TBenchOptions& o,
         f.clientPeak = std::max(f.clientPeak, procKb(0, "VmHWM:") - clientBefore);
         f.serverPeak = std::max(f.serverPeak, procKb(serverPid, "VmHWM:") - f.serverIdle);
         f.ratios << (f.callMs.last() + f.loadMs.last()) / f.floorMs.last();
-        std::fprintf(stderr, "par %d: carga %.0f ms + %.0f ms, piso %.0f ms, %.2fx\n", r + 1,
-                     f.callMs.last(), f.loadMs.last(), f.floorMs.last(), f.ratios.last());
+        std::fprintf(stderr,
+                     "par %d: carga %.0f ms + %.0f ms, piso %.0f ms, %.2fx; CPU do servidor %.0f "
+                     "ms, do piso %.0f ms\n",
+                     r + 1, f.callMs.last(), f.loadMs.last(), f.floorMs.last(), f.ratios.last(),
+                     f.serverCpuMs.last(), f.floorCpuMs.last());
     }
     // The server hands its memory back once the answer has gone out.
     QElapsedTimer settle;
@@ -738,6 +747,10 @@ void printLoad(const TBenchOptions& o, const TLoadFigures& f) {
     printRow(QStringLiteral("  dos quais SetData no dataset"),
              QStringLiteral("%1 ms").arg(median(f.loadMs), 0, 'f', 0), QString(),
              median(f.loadMs) / median(f.floorMs));
+    printRow(QStringLiteral("CPU do servidor na chamada (mediana)"),
+             QStringLiteral("%1 ms").arg(median(f.serverCpuMs), 0, 'f', 0),
+             QStringLiteral("%1 ms").arg(median(f.floorCpuMs), 0, 'f', 0),
+             median(f.serverCpuMs) / median(f.floorCpuMs));
     printRow(QStringLiteral("memória de pico do servidor na carga"), mib(f.serverPeak),
              mib(f.bytes), double(f.serverPeak) / f.bytes);
     printRow(QStringLiteral("  piso: o programa do piso, mesma consulta"), mib(f.floorPeak),
