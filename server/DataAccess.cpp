@@ -298,9 +298,13 @@ void TQuery::fail(const QString& what) {
 }
 
 void TQuery::failFb(const QString& what, const TFbStatus& status) {
+    throwFbFailure(what, status, m_sql);
+}
+
+void throwFbFailure(const QString& what, const TFbStatus& status, const QString& sql) {
     const QString text = sqlFailure(what);
     const QString detail =
-        QStringLiteral("%1 [%2]").arg(status.text().simplified(), m_sql.simplified());
+        QStringLiteral("%1 [%2]").arg(status.text().simplified(), sql.simplified());
     if (status.connectionLost())
         throw EConnectionLost(text, detail);
     const int code = status.sqlCode();
@@ -573,17 +577,17 @@ void setAnswerLimit(qint64 bytes) {
     t_answerLimit = bytes;
 }
 
-TStreamedPacket streamPacket(TQuery& q, const QList<TPacketField>& fields, qint64 limit,
-                             const TColumnText& replace) {
-    TStreamedPacket out;
-    const int n = int(fields.size());
+namespace {
+constexpr int CountRoom = 9; // the rows' count in its longest form
+}
+
+TPacketWriter::TPacketWriter(const QList<TPacketField>& fields, qint64 limit) : m_limit(limit) {
     // The head: the map, the field list and the rows key; the rows' count is known only at
     // the end, so room for its longest form stays before the rows.
-    QByteArray head;
-    TCborOut h(head);
+    TCborOut h(m_head);
     h.head(5, 2);
     h.text(QString(FisProtocol::Key::Fields));
-    h.array(quint64(n));
+    h.array(quint64(fields.size()));
     for (const TPacketField& f : fields) {
         h.array(3);
         h.text(f.name);
@@ -591,51 +595,77 @@ TStreamedPacket streamPacket(TQuery& q, const QList<TPacketField>& fields, qint6
         h.integer(f.size);
     }
     h.text(QString(FisProtocol::Key::Rows));
-    constexpr int CountRoom = 9;
-    const qsizetype start = PacketHeadroom + head.size() + CountRoom;
-    out.bytes.reserve(start + 64 * 1024);
-    out.bytes.resize(start);
-    qint64 size = head.size() + CountRoom;
-    QByteArray scratch; // rows past the limit are only counted
+    m_start = PacketHeadroom + m_head.size() + CountRoom;
+    m_out.bytes.reserve(m_start + 64 * 1024);
+    m_out.bytes.resize(m_start);
+    m_size = m_head.size() + CountRoom;
+}
+
+void TPacketWriter::rowWritten(qsizetype bytes) {
+    m_size += bytes;
+    ++m_out.rows;
+    if (m_target == &m_out.bytes && m_size > m_limit) {
+        m_out.bytes = QByteArray();
+        m_target = &m_scratch;
+    }
+    if (m_target == &m_scratch)
+        m_scratch.clear();
+}
+
+void TPacketWriter::addEncoded(const char* row, qsizetype len) {
+    if (m_target == &m_out.bytes)
+        m_out.bytes.append(row, len);
+    rowWritten(len);
+}
+
+TStreamedPacket TPacketWriter::finish() {
+    char count[CountRoom];
+    const int c = TCborOut::lengthHeader(4, quint64(m_out.rows), count);
+    if (m_target == &m_scratch) {
+        m_out.oversized = m_size - CountRoom + c;
+        return std::move(m_out);
+    }
+    // The head goes right before the rows, leaving the headroom (and what the count did not
+    // take) in front.
+    m_out.headroom = m_start - c - m_head.size();
+    char* data = m_out.bytes.data();
+    std::memcpy(data + m_out.headroom, m_head.constData(), size_t(m_head.size()));
+    std::memcpy(data + m_out.headroom + m_head.size(), count, size_t(c));
+    return std::move(m_out);
+}
+
+void appendRow(QByteArray& out, const TFbStatement& st, const QList<TPacketField>& fields,
+               const TColumnText& replace) {
+    TCborOut w(out);
+    const int n = int(fields.size());
+    w.array(quint64(n));
+    for (int i = 0; i < n; ++i)
+        appendColumn(w, st, i, fields[i], replace);
+}
+
+TStreamedPacket streamPacket(TQuery& q, const QList<TPacketField>& fields, qint64 limit,
+                             const TColumnText& replace) {
+    TPacketWriter out(fields, limit);
     const TFbStatement* st = q.statement();
-    TCborOut w(out.bytes);
-    QByteArray* target = &out.bytes;
+    const int n = int(fields.size());
     while (q.next(QStringLiteral("ler as linhas"))) {
-        const qsizetype before = target->size();
-        w.array(quint64(n));
-        for (int i = 0; i < n; ++i) {
-            if (st) {
-                appendColumn(w, *st, i, fields[i], replace);
-            } else {
+        QByteArray& target = out.target();
+        const qsizetype before = target.size();
+        if (st) {
+            appendRow(target, *st, fields, replace);
+        } else {
+            TCborOut w(target);
+            w.array(quint64(n));
+            for (int i = 0; i < n; ++i) {
                 QVariant v = packetValue(q.value(i), fields[i]);
                 if (i == replace.column && replace.map && !v.isNull())
                     v = replace.map(v.toString());
                 appendValue(w, fields[i], v);
             }
         }
-        size += target->size() - before;
-        ++out.rows;
-        if (target == &out.bytes && size > limit) {
-            out.bytes = QByteArray();
-            target = &scratch;
-            w.setTarget(scratch);
-        }
-        if (target == &scratch)
-            scratch.clear();
+        out.rowWritten(target.size() - before);
     }
-    char count[CountRoom];
-    const int c = TCborOut::lengthHeader(4, quint64(out.rows), count);
-    if (target == &scratch) {
-        out.oversized = size - CountRoom + c;
-        return out;
-    }
-    // The head goes right before the rows, leaving the headroom (and what the count did not
-    // take) in front.
-    out.headroom = start - c - head.size();
-    char* data = out.bytes.data();
-    std::memcpy(data + out.headroom, head.constData(), size_t(head.size()));
-    std::memcpy(data + out.headroom + head.size(), count, size_t(c));
-    return out;
+    return out.finish();
 }
 
 QVariant nullText() {

@@ -64,6 +64,9 @@ class TFbSession;
 class TFbStatement;
 struct TFbStatus;
 
+// Throws what a failed Firebird call means: EConnectionLost, EConflict or EDbError.
+[[noreturn]] void throwFbFailure(const QString& what, const TFbStatus& status, const QString& sql);
+
 // A statement of the connection: prepared once per connection and kept (see Session.h). Inside
 // a TTransaction it runs in that transaction; a plain SELECT outside one runs in the
 // connection's kept read-only transaction; anything else outside one runs through the driver
@@ -204,6 +207,32 @@ struct TColumnText {
     int column = -1;
     std::function<QString(const QString&)> map;
 };
+// A packet's CBOR written into the answer's bytes row by row. A packet that grows past limit
+// bytes stops being kept; its rows are still counted to tell its size.
+class TPacketWriter {
+public:
+    TPacketWriter(const QList<TPacketField>& fields, qint64 limit);
+    TPacketWriter(const TPacketWriter&) = delete;
+    TPacketWriter& operator=(const TPacketWriter&) = delete;
+    // Where the next row is written, and how many bytes it took there once written.
+    QByteArray& target() { return *m_target; }
+    void rowWritten(qsizetype bytes);
+    // A row encoded elsewhere (appendRow).
+    void addEncoded(const char* row, qsizetype len);
+    TStreamedPacket finish();
+
+private:
+    qint64 m_limit;
+    QByteArray m_head;
+    qsizetype m_start = 0;
+    qint64 m_size = 0;
+    TStreamedPacket m_out;
+    QByteArray m_scratch; // rows past the limit are only counted
+    QByteArray* m_target = &m_out.bytes;
+};
+// Appends the statement's fetched row as one row of the packet.
+void appendRow(QByteArray& out, const TFbStatement& st, const QList<TPacketField>& fields,
+               const TColumnText& replace = {});
 // Streams the query's rows as packetFrom would build them. A packet that grows past limit
 // bytes stops being kept; its rows are still read to tell its size.
 TStreamedPacket streamPacket(TQuery& q, const QList<TPacketField>& fields, qint64 limit,

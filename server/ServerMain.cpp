@@ -6,6 +6,7 @@
 #include "FisDatabase.h"
 #include "MethodTable.h"
 #include "SchemaUpgrade.h"
+#include "SplitRead.h"
 #include "core/Frame.h"
 #include "core/HostExceptions.h"
 
@@ -118,6 +119,11 @@ struct TOptions {
         QStringLiteral("Segundos que uma gravação ou emissão espera por outro usuário na mesma "
                        "guia (padrão 10)."),
         QStringLiteral("S"), QStringLiteral("10")};
+    QCommandLineOption loadParts{
+        QStringLiteral("load-parts"),
+        QStringLiteral("Partes de uma lista de notas lidas ao mesmo tempo, cada uma numa conexão "
+                       "própria ao banco (1 ou 2; padrão 2 com dois núcleos ou mais)."),
+        QStringLiteral("N"), QString::number(FisServer::splitReadParts())};
     QCommandLineOption backup{
         QStringLiteral("backup"),
         QStringLiteral("Copia o banco (--database) para FILE com o gbak, sem parar o trabalho, e "
@@ -173,11 +179,11 @@ struct TOptions {
             QStringLiteral("Servidor de aplicação do objeto %1 (Emissão da Darf por Documento).")
                 .arg(QLatin1String(FisProtocol::ObjectName)));
         cl.addHelpOption();
-        cl.addOptions({listen,      port,         database,       create,      demo,
-                       notes,       firebirdRoot, maxConnections, idleTimeout, readTimeout,
-                       maxRequest,  lockWait,     backup,         restore,     tlsCert,
-                       tlsKey,      insecure,     addUser,        disableUser, enableUser,
-                       setPassword, companies,    setCompanies,   audit});
+        cl.addOptions({listen,     port,         database,       create,       demo,
+                       notes,      firebirdRoot, maxConnections, idleTimeout,  readTimeout,
+                       maxRequest, lockWait,     loadParts,      backup,       restore,
+                       tlsCert,    tlsKey,       insecure,       addUser,      disableUser,
+                       enableUser, setPassword,  companies,      setCompanies, audit});
         cl.addPositionalArgument(QStringLiteral("LOCATION"),
                                  QStringLiteral("Com --restore: o banco a criar."));
         cl.process(app);
@@ -380,9 +386,11 @@ std::optional<TServerLimits> readLimits(const TOptions& o) {
     const auto read = secondsOption(o, o.readTimeout);
     const auto request = wholeOption(o, o.maxRequest, 1024, FisFrame::DefaultMaxFrame);
     const auto lock = secondsOption(o, o.lockWait);
-    if (!conns || !idle || !read || !request || !lock)
+    const auto parts = wholeOption(o, o.loadParts, 1, 2);
+    if (!conns || !idle || !read || !request || !lock || !parts)
         return std::nullopt;
     FisServer::setLockWaitMs(*lock);
+    FisServer::setSplitReadParts(int(*parts));
     l.maxConnections = int(*conns);
     l.idleTimeoutMs = *idle;
     l.frameTimeoutMs = *read;
@@ -424,7 +432,7 @@ int serve(QCoreApplication& app, const TOptions& o) {
         return fail(QStringLiteral(
                         "--max-connections deve ser de 1 a 100000, --idle-timeout, "
                         "--read-timeout e --lock-wait segundos positivos, --max-request de 1024 a "
-                        "%1 bytes.")
+                        "%1 bytes, --load-parts 1 ou 2.")
                         .arg(FisFrame::DefaultMaxFrame));
 
     TServerSecurity security;

@@ -1,5 +1,5 @@
 // bench_server_load [--notes N] [--database PATH] [--runs R] [--guides G] [--seconds S]
-//                   [--only load|calls|guides] [--keep]
+//                   [--only load|calls|guides] [--load-parts 1|2] [--keep]
 //
 // Makes (or reuses) a demo database big enough that one company's notes for one tax exceed
 // 100,000, starts fis98100-server on it, and prints side by side what each figure costs and the
@@ -477,6 +477,7 @@ struct TBenchOptions {
     int guides = 400;
     double seconds = 3;
     QString dbPath, only;
+    QString loadParts; // the server's --load-parts; its default when empty
     bool keep = false;
     bool wanted(const char* section) const {
         return only.isEmpty() || only == QLatin1String(section);
@@ -499,6 +500,8 @@ bool parseOptions(QStringList a, TBenchOptions& o) {
             o.dbPath = a.takeFirst();
         else if (opt == QLatin1String("--only") && !a.isEmpty())
             o.only = a.takeFirst();
+        else if (opt == QLatin1String("--load-parts") && !a.isEmpty())
+            o.loadParts = a.takeFirst();
         else if (opt == QLatin1String("--keep"))
             o.keep = true;
         else
@@ -509,10 +512,13 @@ bool parseOptions(QStringList a, TBenchOptions& o) {
 
 // Starts the server on dbPath and waits until it listens; its log goes to work/server.log.
 quint16 startServer(QProcess& server, const QString& binDir, const QString& work,
-                    const QString& dbPath) {
+                    const TBenchOptions& o) {
     server.setProgram(binDir + QStringLiteral("/fis98100-server"));
-    server.setArguments(
-        {QStringLiteral("--database"), dbPath, QStringLiteral("--port"), QStringLiteral("0")});
+    QStringList args = {QStringLiteral("--database"), o.dbPath, QStringLiteral("--port"),
+                        QStringLiteral("0")};
+    if (!o.loadParts.isEmpty())
+        args << QStringLiteral("--load-parts") << o.loadParts;
+    server.setArguments(args);
     // The log goes to a file: the figures block the event loop for seconds, and a server writing
     // into a full pipe would wait for it.
     const QString logPath = work + QStringLiteral("/server.log");
@@ -831,7 +837,7 @@ int main(int argc, char** argv) {
     if (!parseOptions(app.arguments().mid(1), o)) {
         std::fprintf(stderr, "uso: bench_server_load [--notes N] [--runs R] [--guides G] "
                              "[--seconds S] [--database PATH] [--only load|calls|guides] "
-                             "[--keep]\n");
+                             "[--load-parts 1|2] [--keep]\n");
         return 2;
     }
     const QString binDir = QCoreApplication::applicationDirPath();
@@ -850,7 +856,7 @@ int main(int argc, char** argv) {
             say(QStringLiteral("  criado em %1 s").arg(t.elapsed() / 1000.0, 0, 'f', 1));
         }
         QProcess server;
-        const quint16 port = startServer(server, binDir, work, o.dbPath);
+        const quint16 port = startServer(server, binDir, work, o);
         const qint64 serverPid = server.processId();
         TNetConnection con;
         con.setPort(port);

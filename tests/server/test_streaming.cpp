@@ -2,12 +2,14 @@
 // no row, one row and more rows than a 16-bit count holds; the frame around them as the
 // envelope encoder writes it; the client reading them straight into a dataset as decoding them
 // whole did; an answer over the limit refused; and a frame cut in the middle refused by the
-// client with a text instead of a partial dataset.
+// client with a text instead of a partial dataset. A note list read in two parts at once gives
+// the bytes of the list read whole, and a part that fails is told as a failure of the call.
 #include "DataAccess.h"
 #include "Dispatcher.h"
 #include "FisDatabase.h"
 #include "MethodTable.h"
 #include "Records.h"
+#include "SplitRead.h"
 
 #include "Connection.h"
 #include "DataSet.h"
@@ -36,6 +38,8 @@ private slots:
     void noteFrameEqualsEncodedAnswer();
     void answerOverTheLimitIsRefused();
     void frameCutInTheMiddleIsRefusedByTheClient();
+    void splitReadEqualsWholeRead();
+    void failedPartFailsTheCall();
 
 private:
     QCborMap noteRequest(const QString& company, const QString& registration);
@@ -292,6 +296,94 @@ void TestStreaming::frameCutInTheMiddleIsRefusedByTheClient() {
     QCOMPARE(cut.nextFrame(next, &why), TFrameReader::Status::Item);
     QVERIFY2(FisFrame::decodeAnswer(next, envelope, &why), qPrintable(why));
     QVERIFY(envelope.resultBegin > 0);
+}
+
+namespace {
+const QString kSplitSql =
+    QStringLiteral("SELECT n.NRLANCTONF, n.DTENTRSAID, %1 FROM NOTAFISCAL n WHERE n.CDEMPRESA = ?%2"
+                   " ORDER BY n.DTENTRSAID, n.CDFILIAL, n.NRLANCTONF");
+const QString kByDay = QStringLiteral(" AND MOD(n.DTENTRSAID - DATE '0001-01-01', 2) = ?");
+const QList<TPacketField> kSplitFields{{QStringLiteral("NRLANCTONF"), TFieldType::String, 10},
+                                       {QStringLiteral("DTENTRSAID"), TFieldType::DateTime, 0},
+                                       {QStringLiteral("N"), TFieldType::Integer, 0}};
+} // namespace
+
+void TestStreaming::splitReadEqualsWholeRead() {
+    TDispatcher dispatcher([this] { return m_db; });
+    TDispatcher::TLog log;
+    // The notes of company 01 fall on even and odd days alike, so both parts carry rows.
+    TQuery whole(m_db, kSplitSql.arg(QStringLiteral("1"), QString()));
+    whole.bind(QStringLiteral("01")).exec(QStringLiteral("ler"));
+    const TDataPacket all = packetFrom(whole, kSplitFields);
+    whole.finish();
+    QSet<qint64> parities;
+    for (const QVariantList& row : all.rows)
+        parities.insert(row[1].toDate().toJulianDay() % 2);
+    QCOMPARE(parities.size(), 2);
+
+    for (const qint64 limit : {FisFrame::DefaultMaxFrame, qint64(700)}) {
+        const std::optional<TStreamedPacket> split = streamSplitPacket(
+            m_db, kSplitSql.arg(QStringLiteral("1"), kByDay), {QStringLiteral("01")}, 1,
+            kSplitFields, limit, {}, QStringLiteral("ler"));
+        QVERIFY2(split, "the second attachment must be had here");
+        TQuery q(m_db, kSplitSql.arg(QStringLiteral("1"), QString()));
+        q.bind(QStringLiteral("01")).exec(QStringLiteral("ler"));
+        const TStreamedPacket one = streamPacket(q, kSplitFields, limit);
+        QCOMPARE(split->rows, qint64(all.rows.size()));
+        QCOMPARE(split->oversized, one.oversized);
+        QVERIFY(split->bytes.mid(split->headroom) == one.bytes.mid(one.headroom));
+    }
+
+    // The note lists, empty, of one note and whole, and one over the limit: the same frames
+    // read in two parts as read whole.
+    QString registration;
+    {
+        TQuery q(m_db, QStringLiteral("SELECT FIRST 1 NRINSJUR FROM NOTAFISCAL"
+                                      " WHERE CDEMPRESA = '01' ORDER BY NRLANCTONF"));
+        q.exec(QStringLiteral("ler"));
+        QVERIFY(q.next(QStringLiteral("ler")));
+        registration = q.text(0);
+    }
+    const int parts = splitReadParts();
+    for (const auto& [company, insc, limit] :
+         {std::tuple{QStringLiteral("99"), QString(), FisFrame::DefaultMaxFrame},
+          std::tuple{QStringLiteral("01"), registration, FisFrame::DefaultMaxFrame},
+          std::tuple{QStringLiteral("01"), QString(), FisFrame::DefaultMaxFrame},
+          std::tuple{QStringLiteral("01"), QString(), qint64(1500)}}) {
+        setSplitReadParts(1);
+        const QByteArray read = dispatcher.handleFrame(noteRequest(company, insc), log, limit);
+        setSplitReadParts(2);
+        const QByteArray inParts = dispatcher.handleFrame(noteRequest(company, insc), log, limit);
+        QVERIFY2(read == inParts, qPrintable(company + QLatin1Char('/') + insc));
+    }
+    setSplitReadParts(parts);
+}
+
+void TestStreaming::failedPartFailsTheCall() {
+    // One note of an odd day makes its part fail when the engine reaches it.
+    TQuery q(m_db, kSplitSql.arg(QStringLiteral("1"), kByDay));
+    q.bind(QStringLiteral("01")).bind(1).exec(QStringLiteral("ler"));
+    QVector<QString> odd;
+    while (q.next(QStringLiteral("ler")))
+        odd << q.text(0);
+    q.finish();
+    QVERIFY(odd.size() > 4);
+    const QString failing = QStringLiteral("CAST(IIF(n.NRLANCTONF = '%1', 'x', '1') AS INTEGER)")
+                                .arg(odd[odd.size() / 2]);
+    try {
+        streamSplitPacket(m_db, kSplitSql.arg(failing, kByDay), {QStringLiteral("01")}, 1,
+                          kSplitFields, FisFrame::DefaultMaxFrame, {}, QStringLiteral("ler"));
+        QFAIL("a part that failed must fail the call");
+    } catch (const EDbError& e) {
+        QVERIFY2(e.text().startsWith(QStringLiteral("Erro no banco de dados ao ler")),
+                 qPrintable(e.text()));
+        QVERIFY2(e.detail().contains(QLatin1String("conversion")), qPrintable(e.detail()));
+    }
+    // The connection goes on.
+    TQuery after(m_db, QStringLiteral("SELECT COUNT(*) FROM NOTAFISCAL"));
+    after.exec(QStringLiteral("ler"));
+    QVERIFY(after.next(QStringLiteral("ler")));
+    QVERIFY(after.value(0).toInt() > 0);
 }
 
 QTEST_GUILESS_MAIN(TestStreaming)
