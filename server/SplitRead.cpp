@@ -40,11 +40,15 @@ public:
         l.unlock();
         m_cv.notify_all();
     }
-    void finish(std::optional<TFbStatus> failure) {
+    void finish(std::optional<TFbStatus> failure, const QString& fault = {}) {
         {
             std::lock_guard l(m_mutex);
             m_done = true;
             m_failure = std::move(failure);
+            if (!fault.isEmpty() && !m_failure) {
+                m_failure.emplace();
+                m_fault = fault;
+            }
         }
         m_cv.notify_all();
     }
@@ -84,6 +88,11 @@ public:
         std::lock_guard l(m_mutex);
         return m_failure;
     }
+    // What failed outside the engine (memory, for one), when that is what failed.
+    QString fault() {
+        std::lock_guard l(m_mutex);
+        return m_fault;
+    }
 
 private:
     std::mutex m_mutex;
@@ -92,6 +101,7 @@ private:
     qsizetype m_queued = 0;
     bool m_done = false;
     std::optional<TFbStatus> m_failure;
+    QString m_fault;
     std::atomic<bool> m_stop{false};
     TBlock m_current;
     size_t m_row = 0;
@@ -99,7 +109,7 @@ private:
 };
 
 // Runs on the part's own thread: the statement's execute (where the engine sorts) and fetches.
-void readPart(TFbStatement& st, isc_tr_handle tr, int dateColumn, const QList<TPacketField>& fields,
+void readRows(TFbStatement& st, isc_tr_handle tr, int dateColumn, const QList<TPacketField>& fields,
               const TColumnText& replace, TPart& part) {
     std::optional<TFbStatus> failure;
     if (!st.execute(tr)) {
@@ -126,6 +136,17 @@ void readPart(TFbStatement& st, isc_tr_handle tr, int dateColumn, const QList<TP
         part.push(std::move(block));
     st.close();
     part.finish(std::move(failure));
+}
+
+// Nothing may leave a thread's function: what escapes fails the part, and the merge tells it.
+void readPart(TFbStatement& st, isc_tr_handle tr, int dateColumn, const QList<TPacketField>& fields,
+              const TColumnText& replace, TPart& part) {
+    try {
+        readRows(st, tr, dateColumn, fields, replace, part);
+    } catch (const std::exception& e) {
+        st.close();
+        part.finish(std::nullopt, QString::fromLocal8Bit(e.what()));
+    }
 }
 
 // A second attachment to the connection's database, with the same user and options, for the
@@ -246,6 +267,10 @@ std::optional<TStreamedPacket> streamSplitPacket(const QSqlDatabase& db, const Q
     }
     for (TPart& part : parts)
         part.stop();
+    for (TPart& part : parts)
+        if (const QString fault = part.fault(); !fault.isEmpty())
+            throw EDbError(sqlFailure(what),
+                           QStringLiteral("%1 [%2]").arg(fault, sql.simplified()));
     // The connection's own attachment first: its loss is what the caller must hear of.
     if (const std::optional<TFbStatus> f = parts[0].failure())
         throwFbFailure(what, *f, sql);
