@@ -63,20 +63,8 @@ XSQLDA* newDa(int n) {
     return da;
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
-    if (argc < 3) {
-        std::fprintf(stderr, "uso: bench_fetch_floor BANCO ARQUIVO_SQL [EXECUÇÕES]\n");
-        return 2;
-    }
-    const std::string location = argv[1];
-    std::ifstream in(argv[2]);
-    std::stringstream text;
-    text << in.rdbuf();
-    const std::string sql = text.str();
-    const int runs = argc > 3 ? std::max(1, std::atoi(argv[3])) : 1;
-
+// Attaches to location with the environment's credentials, in UTF8 as the server does.
+bool attach(const std::string& location, isc_db_handle& db) {
     const char* user = std::getenv("ISC_USER") ? std::getenv("ISC_USER") : "SYSDBA";
     const char* password = std::getenv("ISC_PASSWORD") ? std::getenv("ISC_PASSWORD") : "masterkey";
     std::string dpb;
@@ -89,12 +77,61 @@ int main(int argc, char** argv) {
     item(isc_dpb_user_name, user);
     item(isc_dpb_password, password);
     item(isc_dpb_lc_ctype, "UTF8");
-
     ISC_STATUS_ARRAY st{};
+    return !(isc_attach_database(st, 0, location.c_str(), &db, short(dpb.size()), dpb.data()),
+             failed(st, "abrir o banco"));
+}
+
+// One run: executes the prepared statement, reads every value of every row once, as any
+// consumer of the rows would, and prints the run's line.
+bool fetchAll(isc_tr_handle& tr, isc_stmt_handle& stmt, XSQLDA* out) {
+    ISC_STATUS_ARRAY st{};
+    const auto t0 = std::chrono::steady_clock::now();
+    const double cpu0 = cpuMs();
+    if (isc_dsql_execute(st, &tr, &stmt, SQL_DIALECT_V6, nullptr), failed(st, "executar"))
+        return false;
+    long rows = 0;
+    unsigned long checksum = 0;
+    while (isc_dsql_fetch(st, &stmt, SQL_DIALECT_V6, out) == 0) {
+        ++rows;
+        for (int i = 0; i < out->sqld; ++i) {
+            const XSQLVAR& v = out->sqlvar[i];
+            if ((v.sqltype & 1) && *v.sqlind < 0)
+                continue;
+            const int len = (v.sqltype & ~1) == SQL_VARYING
+                                ? *reinterpret_cast<const short*>(v.sqldata) + 2
+                                : v.sqllen;
+            for (int b = 0; b < len; ++b)
+                checksum += static_cast<unsigned char>(v.sqldata[b]);
+        }
+    }
+    if (failed(st, "ler"))
+        return false;
+    isc_dsql_free_statement(st, &stmt, DSQL_close);
+    const double ms =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+    std::printf("%ld %.1f %lu %ld %.1f\n", rows, ms, checksum % 1000, peakKib(), cpuMs() - cpu0);
+    std::fflush(stdout);
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 3) {
+        std::fprintf(stderr, "uso: bench_fetch_floor BANCO ARQUIVO_SQL [EXECUÇÕES]\n");
+        return 2;
+    }
+    std::ifstream in(argv[2]);
+    std::stringstream text;
+    text << in.rdbuf();
+    const std::string sql = text.str();
+    const int runs = argc > 3 ? std::max(1, std::atoi(argv[3])) : 1;
+
     isc_db_handle db = 0;
-    if (isc_attach_database(st, 0, location.c_str(), &db, short(dpb.size()), dpb.data()),
-        failed(st, "abrir o banco"))
+    if (!attach(argv[1], db))
         return 1;
+    ISC_STATUS_ARRAY st{};
     static const char tpb[] = {isc_tpb_version3, isc_tpb_read, isc_tpb_read_committed,
                                isc_tpb_rec_version, isc_tpb_nowait};
     isc_tr_handle tr = 0;
@@ -114,37 +151,9 @@ int main(int argc, char** argv) {
         v.sqldata = buffers[size_t(i)].data();
         v.sqlind = &nulls[size_t(i)];
     }
-    for (int r = 0; r < runs; ++r) {
-        const auto t0 = std::chrono::steady_clock::now();
-        const double cpu0 = cpuMs();
-        if (isc_dsql_execute(st, &tr, &stmt, SQL_DIALECT_V6, nullptr), failed(st, "executar"))
+    for (int r = 0; r < runs; ++r)
+        if (!fetchAll(tr, stmt, out))
             return 1;
-        long rows = 0;
-        unsigned long checksum = 0;
-        while (isc_dsql_fetch(st, &stmt, SQL_DIALECT_V6, out) == 0) {
-            ++rows;
-            // Every value read once, as any consumer of the rows would.
-            for (int i = 0; i < out->sqld; ++i) {
-                const XSQLVAR& v = out->sqlvar[i];
-                if ((v.sqltype & 1) && *v.sqlind < 0)
-                    continue;
-                const int len = (v.sqltype & ~1) == SQL_VARYING
-                                    ? *reinterpret_cast<const short*>(v.sqldata) + 2
-                                    : v.sqllen;
-                for (int b = 0; b < len; ++b)
-                    checksum += static_cast<unsigned char>(v.sqldata[b]);
-            }
-        }
-        if (failed(st, "ler"))
-            return 1;
-        isc_dsql_free_statement(st, &stmt, DSQL_close);
-        const double ms =
-            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0)
-                .count();
-        std::printf("%ld %.1f %lu %ld %.1f\n", rows, ms, checksum % 1000, peakKib(),
-                    cpuMs() - cpu0);
-        std::fflush(stdout);
-    }
     isc_dsql_free_statement(st, &stmt, DSQL_drop);
     isc_commit_transaction(st, &tr);
     isc_detach_database(st, &db);
