@@ -102,12 +102,13 @@ void createEmptyDatabase(const QString& location) {
 // with isc_dpb_force_write). Loading a new database with them off is many times faster; they
 // are switched on again before anyone else uses the file.
 void setForcedWrites(const QString& location, bool on) {
-    const QByteArray user = credential("ISC_USER", kUser).toUtf8();
-    const QByteArray password = credential("ISC_PASSWORD", kPassword).toUtf8();
-    QByteArray dpb;
-    dpb.append(char(isc_dpb_version1));
-    dpb.append(char(isc_dpb_user_name)).append(char(user.size())).append(user);
-    dpb.append(char(isc_dpb_password)).append(char(password.size())).append(password);
+    QByteArray dpb =
+        attachParameters(credential("ISC_USER", kUser), credential("ISC_PASSWORD", kPassword));
+    if (dpb.isEmpty())
+        throw EHostError(
+            QStringLiteral("Não foi possível ajustar o banco de dados %1: usuário ou senha longos "
+                           "demais.")
+                .arg(location));
     dpb.append(char(isc_dpb_force_write)).append(char(1)).append(char(on ? 1 : 0));
     const QByteArray path = location.toUtf8();
     ISC_STATUS_ARRAY status = {};
@@ -220,6 +221,18 @@ bool shutdown(unsigned timeoutMs) {
 
 QStringList schemaStatements() {
     return splitScript(QString::fromUtf8(detail::kSchemaSql));
+}
+
+QByteArray attachParameters(const QString& user, const QString& password) {
+    const QByteArray u = user.toUtf8();
+    const QByteArray p = password.toUtf8();
+    if (u.size() > 255 || p.size() > 255)
+        return {};
+    QByteArray dpb;
+    dpb.append(char(isc_dpb_version1));
+    dpb.append(char(isc_dpb_user_name)).append(char(u.size())).append(u);
+    dpb.append(char(isc_dpb_password)).append(char(p.size())).append(p);
+    return dpb;
 }
 
 QSqlDatabase openConnection(const QString& location, const QString& connectionName) {

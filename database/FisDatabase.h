@@ -5,6 +5,7 @@
 // or "host:path" / "host/port:path" (a Firebird server). Several processes may have one
 // embedded file open at once because the project's own Firebird root runs the engine in
 // SuperClassic mode and gives every process the same lock folder.
+#include <QByteArray>
 #include <QSqlDatabase>
 #include <QString>
 #include <QStringList>
@@ -35,6 +36,11 @@ void createDatabase(const QString& location, bool demo, int notes = 300);
 // opened as SYSDBA with UTF8 texts. ISC_USER / ISC_PASSWORD override the credentials for a
 // server. Throws EHostError carrying the driver's text.
 QSqlDatabase openConnection(const QString& location, const QString& connectionName);
+
+// The start of an attachment's parameter block for the client calls (isc_attach_database):
+// the user and the password; the caller appends its own items. Empty when either is longer
+// than the block's one-byte lengths hold.
+QByteArray attachParameters(const QString& user, const QString& password);
 
 // Closes every attachment of this process and stops the embedded engine's threads. Call it
 // after the last connection is closed and before the Firebird root or lock folder goes away

@@ -1,6 +1,7 @@
 #include "SplitRead.h"
 
 #include "FbSession.h"
+#include "FisDatabase.h"
 
 #include <QSqlDatabase>
 #include <atomic>
@@ -154,18 +155,14 @@ void readPart(TFbStatement& st, isc_tr_handle tr, int dateColumn, const QList<TP
 class TSecondAttachment {
 public:
     explicit TSecondAttachment(const QSqlDatabase& db) {
-        const QByteArray user = db.userName().toUtf8();
-        const QByteArray password = db.password().toUtf8();
+        QByteArray dpb = FisDb::attachParameters(db.userName(), db.password());
+        if (dpb.isEmpty())
+            return;
         const QByteArray charset("UTF8");
-        QByteArray dpb;
-        dpb.append(char(isc_dpb_version1));
-        dpb.append(char(isc_dpb_user_name)).append(char(user.size())).append(user);
-        dpb.append(char(isc_dpb_password)).append(char(password.size())).append(password);
         dpb.append(char(isc_dpb_lc_ctype)).append(char(charset.size())).append(charset);
         const QByteArray path = db.databaseName().toUtf8();
         TFbStatus status;
-        if (user.size() > 255 || password.size() > 255 ||
-            isc_attach_database(status.vector, short(path.size()), path.constData(), &m_db,
+        if (isc_attach_database(status.vector, short(path.size()), path.constData(), &m_db,
                                 short(dpb.size()), dpb.constData())) {
             m_db = 0;
             return;
